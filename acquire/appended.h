@@ -1,0 +1,13 @@
+// Copies an archive appended to the launcher's own file into the temp folder.
+#pragma once
+
+#include <string>
+
+inline constexpr unsigned long CopyBufferSize = 1048576;  // 1 MiB
+
+// TempArchivePath() once every byte of a valid appended archive was copied
+// there; empty otherwise. Nothing is created unless the trailer is valid; a
+// copy that breaks off leaves its partial file behind.
+std::wstring ExtractAppendedArchive();
+// The same for a given file, so that tests can point it at their own.
+std::wstring ExtractAppendedArchiveFrom(const wchar_t* sourcePath);

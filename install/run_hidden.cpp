@@ -1,0 +1,33 @@
+#include "install/run_hidden.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "launcher/handle.h"
+#include "ui/progress.h"
+
+bool RunHidden(const std::wstring& commandLine, bool hidden)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    if (hidden) {
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+    }
+    PROCESS_INFORMATION info = {};
+    // CreateProcessW may write into its command line, so it gets a copy.
+    std::vector<wchar_t> line(commandLine.c_str(), commandLine.c_str() + commandLine.size() + 1);
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, hidden ? CREATE_NO_WINDOW : 0, nullptr, nullptr,
+                       &startup, &info) == FALSE) {
+        return false;
+    }
+    const KernelHandle process(info.hProcess);
+    const KernelHandle thread(info.hThread);
+    while (WaitForSingleObject(process.Get(), ChildWaitSlice) == WAIT_TIMEOUT) {
+        PumpMessages();
+    }
+    DWORD exitCode = 1;  // a failed query counts as a failed run
+    GetExitCodeProcess(process.Get(), &exitCode);
+    return exitCode == 0;
+}

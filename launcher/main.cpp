@@ -1,0 +1,55 @@
+// The launcher's whole life: start the installed suite, or install it first.
+#include <windows.h>
+#include <objbase.h>
+#include <shlwapi.h>
+
+#include <string>
+
+#include "acquire/appended.h"
+#include "acquire/download.h"
+#include "install/shortcuts.h"
+#include "install/unpack.h"
+#include "launcher/launch.h"
+#include "launcher/layout.h"
+#include "ui/dialogs.h"
+#include "ui/progress.h"
+#include "ui/texts.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/, int /*showCommand*/)
+{
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+    std::wstring archive = ExtractAppendedArchive();
+    // An appended archive is installed on every start, so no test is made.
+    const bool installed = archive.empty() && PathFileExistsW(SuiteExePath().c_str()) != FALSE;
+    if (installed) {
+        LaunchSuite();
+        return 0;
+    }
+    if (!archive.empty()) {
+        CreateProgressWindow(instance);
+    } else {
+        if (!AskInstall()) {
+            return 0;
+        }
+        CreateProgressWindow(instance);
+        SetStatus(StatusDownloading);
+        archive = DownloadArchive();
+        if (archive.empty()) {
+            ReportFailure(FailDownload);
+            return 1;
+        }
+    }
+    SetStatus(StatusInstalling);
+    const bool unpacked = UnpackArchive(archive);
+    DeleteFileW(archive.c_str());
+    if (!unpacked) {
+        ReportFailure(FailUnpack);
+        return 1;
+    }
+    SetStatus(StatusShortcuts);
+    CreateShortcuts();
+    CloseProgressWindow();
+    LaunchSuite();
+    return 0;
+}

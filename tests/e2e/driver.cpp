@@ -1,0 +1,171 @@
+#include "e2e/driver.h"
+
+#include <shlobj.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "launcher/layout.h"
+
+namespace e2e {
+
+namespace {
+
+std::wstring FromUtf8(const std::string& text)
+{
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size);
+    return result;
+}
+
+struct WindowSearch {
+    DWORD processId;
+    std::vector<std::wstring>* titles;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM parameter)
+{
+    auto* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && IsWindowVisible(window) != FALSE) {
+        wchar_t title[256] = {};
+        GetWindowTextW(window, title, 256);
+        search->titles->push_back(title);
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+std::wstring LauncherPath()
+{
+    return PIVRA_LAUNCHER_PATH;
+}
+
+std::wstring FixtureSuitePath()
+{
+    return PIVRA_FIXTURE_SUITE_PATH;
+}
+
+std::wstring SuiteZipPath()
+{
+    return PIVRA_SUITE_ZIP_PATH;
+}
+
+std::wstring RecordPath()
+{
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"pivra-suite-received.txt";
+}
+
+void ClearRecord()
+{
+    DeleteFileW(RecordPath().c_str());
+    SetEnvironmentVariableW(L"PIVRA_FIXTURE_RECORD", RecordPath().c_str());
+}
+
+bool WaitForRecord(SuiteRecord& record, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!FileExists(RecordPath())) {
+        if (GetTickCount64() > deadline) {
+            return false;
+        }
+        Sleep(20);
+    }
+    std::wistringstream lines(ReadUtf8File(RecordPath()));
+    std::wstring line;
+    while (std::getline(lines, line)) {
+        const std::size_t equals = line.find(L'=');
+        const std::wstring key = line.substr(0, equals);
+        const std::wstring value = equals == std::wstring::npos ? L"" : line.substr(equals + 1);
+        if (key == L"commandline") {
+            record.commandLine = value;
+        } else if (key == L"arguments") {
+            record.arguments = value;
+        } else if (key == L"cwd") {
+            record.workingFolder = value;
+        } else if (key == L"show") {
+            record.showCommand = std::stoi(value);
+        }
+    }
+    return true;
+}
+
+bool InstallFixtureSuite()
+{
+    const std::wstring dir = InstallDir();
+    if (dir.empty() || SHCreateDirectoryExW(nullptr, dir.c_str(), nullptr) != ERROR_SUCCESS) {
+        if (!std::filesystem::is_directory(dir)) {
+            return false;
+        }
+    }
+    return CopyFileW(FixtureSuitePath().c_str(), SuiteExePath().c_str(), FALSE) != FALSE;
+}
+
+void RemoveSuite()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(InstallDir(), ignored);
+    std::filesystem::remove_all(KnownFolderPath(FOLDERID_Programs) + StartMenuFolderName, ignored);
+    DeleteFileW(TempArchivePath().c_str());
+}
+
+LauncherRun StartLauncher()
+{
+    LauncherRun run;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    std::wstring commandLine = L"\"" + LauncherPath() + L"\"";
+    run.started = CreateProcessW(LauncherPath().c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                 nullptr, &startup, &run.info) != FALSE;
+    return run;
+}
+
+int FinishLauncher(LauncherRun& run, DWORD timeoutMs)
+{
+    if (!run.started) {
+        return -2;
+    }
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    WindowSearch search{run.info.dwProcessId, &run.windowTitles};
+    int result = -1;
+    for (;;) {
+        EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
+        if (WaitForSingleObject(run.info.hProcess, 10) == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            GetExitCodeProcess(run.info.hProcess, &code);
+            result = static_cast<int>(code);
+            break;
+        }
+        if (GetTickCount64() > deadline) {
+            TerminateProcess(run.info.hProcess, 99);
+            WaitForSingleObject(run.info.hProcess, 5000);
+            break;
+        }
+    }
+    CloseHandle(run.info.hThread);
+    CloseHandle(run.info.hProcess);
+    run.started = false;
+    return result;
+}
+
+std::wstring ReadUtf8File(const std::wstring& path)
+{
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return FromUtf8(bytes);
+}
+
+bool FileExists(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace e2e

@@ -1,0 +1,52 @@
+// Drives the real launcher from the Windows side: starts it, watches its
+// windows, installs or removes the fixture suite in this profile.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+inline constexpr DWORD LaunchTimeoutMs = 20000;
+
+// What the fixture suite recorded when it was started.
+struct SuiteRecord {
+    std::wstring commandLine;
+    std::wstring arguments;
+    std::wstring workingFolder;
+    int showCommand = -1;
+};
+
+// A started launcher; the process is waited for and closed by Finish.
+struct LauncherRun {
+    PROCESS_INFORMATION info = {};
+    bool started = false;
+    std::vector<std::wstring> windowTitles;  // top-level windows seen while it ran
+};
+
+std::wstring LauncherPath();
+std::wstring FixtureSuitePath();
+std::wstring SuiteZipPath();
+
+// Where the fixture suite writes its record in these tests.
+std::wstring RecordPath();
+void ClearRecord();
+// Waits for the record; false when none appeared in time.
+bool WaitForRecord(SuiteRecord& record, DWORD timeoutMs);
+
+// Puts the fixture suite at SuiteExePath() (folders made as needed).
+bool InstallFixtureSuite();
+// Removes the suite's folder, the Start menu folder and the temp archive.
+void RemoveSuite();
+
+LauncherRun StartLauncher();
+// Waits for the launcher to end, recording its top-level windows meanwhile;
+// gives its exit code, or -1 when it had to be killed after the timeout.
+int FinishLauncher(LauncherRun& run, DWORD timeoutMs = LaunchTimeoutMs);
+
+std::wstring ReadUtf8File(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+
+}  // namespace e2e

@@ -1,0 +1,11 @@
+#!/bin/bash
+# The main job: builds the launcher and shows it at work under Wine in a
+# scratch prefix of its own.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build"
+. "$root/tests/bench/deps.sh"
+pivra_install_deps
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DDownloadHost=localhost
+cmake --build "$build" -j 2
+"$root/tests/bench/sandbox.sh" "$build" "$root/tools/demo-steps.sh"
