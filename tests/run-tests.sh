@@ -3,7 +3,7 @@
 # a private network namespace and an X server of its own.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build"
+build="${PIVRA_BUILD:-$root/build}"  # a separate tree per worker, if wanted
 . "$root/tests/bench/deps.sh"
 pivra_install_deps
 
