@@ -35,8 +35,7 @@ bool CopyBytes(HANDLE source, HANDLE destination, std::uint64_t length)
 
 std::wstring ExtractAppendedArchiveFrom(const wchar_t* sourcePath)
 {
-    const FileHandle source(
-        CreateFileW(sourcePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    const FileHandle source(CreateFileW(sourcePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!source.Valid()) {
         return {};
     }

@@ -79,13 +79,13 @@ int DownloadProgressValue(std::uint64_t received, std::uint32_t contentLength)
 std::wstring DownloadProgressText(int value, std::uint64_t received)
 {
     wchar_t text[StatusTextCapacity] = {};
-    if (value >= 0) {
-        std::swprintf(text, StatusTextCapacity, StatusDownloadPercent, value);
-    } else {
-        std::swprintf(text, StatusTextCapacity, StatusDownloadMegabytes,
-                      static_cast<unsigned long long>(received >> 20U));
+    const int length = value >= 0 ? std::swprintf(text, StatusTextCapacity, StatusDownloadPercent, value)
+                                  : std::swprintf(text, StatusTextCapacity, StatusDownloadMegabytes,
+                                                  static_cast<unsigned long long>(received >> 20U));
+    if (length < 0) {
+        return {};
     }
-    return text;
+    return {text, static_cast<std::size_t>(length)};
 }
 
 std::wstring DownloadArchive()
@@ -94,8 +94,8 @@ std::wstring DownloadArchive()
     if (path.empty()) {
         return {};
     }
-    const InternetHandle session(WinHttpOpen(UserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                                             WINHTTP_NO_PROXY_BYPASS, 0));
+    const InternetHandle session(
+        WinHttpOpen(UserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session.Valid()) {
         return {};
     }
@@ -103,9 +103,8 @@ std::wstring DownloadArchive()
     if (!connection.Valid()) {
         return {};
     }
-    const InternetHandle request(WinHttpOpenRequest(connection.Get(), L"GET", DownloadPath, nullptr,
-                                                    WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                    WINHTTP_FLAG_SECURE));
+    const InternetHandle request(WinHttpOpenRequest(connection.Get(), L"GET", DownloadPath, nullptr, WINHTTP_NO_REFERER,
+                                                    WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
     if (!request.Valid()) {
         return {};
     }

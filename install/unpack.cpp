@@ -43,8 +43,7 @@ std::wstring EscapeForSingleQuotes(const std::wstring& text)
     return escaped;
 }
 
-std::wstring TarCommandLine(const std::wstring& tarPath, const std::wstring& archive,
-                            const std::wstring& destination)
+std::wstring TarCommandLine(const std::wstring& tarPath, const std::wstring& archive, const std::wstring& destination)
 {
     return L"\"" + tarPath + L"\" -xf \"" + archive + L"\" -C \"" + destination + L"\"";
 }

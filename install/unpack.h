@@ -9,8 +9,7 @@
 bool UnpackArchive(const std::wstring& archive);
 
 // "<tar>" -xf "<archive>" -C "<destination>"
-std::wstring TarCommandLine(const std::wstring& tarPath, const std::wstring& archive,
-                            const std::wstring& destination);
+std::wstring TarCommandLine(const std::wstring& tarPath, const std::wstring& archive, const std::wstring& destination);
 // powershell.exe ... -Command "Expand-Archive -Force -LiteralPath '<archive>'
 // -DestinationPath '<destination>'", each path escaped for single quotes.
 std::wstring PowerShellCommandLine(const std::wstring& archive, const std::wstring& destination);

@@ -81,8 +81,8 @@ struct ComTraits {
     static void Close(Type value) { value->Release(); }
 };
 
-using FileHandle = UniqueHandle<FileHandleTraits>;       // CreateFileW
-using KernelHandle = UniqueHandle<KernelHandleTraits>;   // processes and threads
+using FileHandle = UniqueHandle<FileHandleTraits>;      // CreateFileW
+using KernelHandle = UniqueHandle<KernelHandleTraits>;  // processes and threads
 using InternetHandle = UniqueHandle<InternetHandleTraits>;
 using CoTaskString = UniqueHandle<CoTaskStringTraits>;
 template <typename Interface>

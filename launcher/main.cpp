@@ -15,8 +15,12 @@
 #include "ui/progress.h"
 #include "ui/texts.h"
 
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): the SDK's names are Hungarian.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/, int /*showCommand*/)
 {
+    // Before anything can load a DLL: only the system folder, never the
+    // launcher's own (a Downloads folder where a page may drop a winhttp.dll).
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
     std::wstring archive = ExtractAppendedArchive();

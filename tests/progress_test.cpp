@@ -16,11 +16,8 @@ TEST(Progress, WindowIsCentredWithTruncatingHalves)
         LONG y;
     };
     const Row rows[] = {
-        {1920, 1080, 730, 470},
-        {1365, 767, 452, 313},
-        {457, 140, -1, 0},  // toward zero, not toward minus infinity
-        {459, 139, 0, 0},
-        {100, 100, -180, -20},
+        {1920, 1080, 730, 470}, {1365, 767, 452, 313}, {457, 140, -1, 0},  // toward zero, not toward minus infinity
+        {459, 139, 0, 0},       {100, 100, -180, -20},
     };
     for (const Row& row : rows) {
         const POINT origin = CentredOrigin(row.width, row.height);

@@ -1,12 +1,36 @@
 #!/bin/bash
-# Builds the launcher and its tests and runs every test under Wine, inside
-# a private network namespace and an X server of its own.
+# Builds the launcher and its tests with both compilers (mingw g++ and
+# clang/lld), checks formatting and clang-tidy, and runs every test under
+# Wine inside a private network namespace and an X server of its own: the
+# whole suite for the g++ build, the end-to-end tests for the clang build.
+# Extra arguments go to ctest. With PIVRA_BUILD=<dir> only that one g++
+# tree is built and tested, for quick runs while working.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="${PIVRA_BUILD:-$root/build}"  # a separate tree per worker, if wanted
 . "$root/tests/bench/deps.sh"
 pivra_install_deps
 
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DDownloadHost=localhost
-cmake --build "$build" -j 2
-"$root/tests/bench/sandbox.sh" "$build" ctest --test-dir "$build" --output-on-failure "$@"
+configure_and_build() {  # <build dir> <toolchain file>
+    cmake -S "$root" -B "$1" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$2" -DDownloadHost=localhost \
+        -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+    cmake --build "$1" -j 2
+}
+
+if [ -n "${PIVRA_BUILD:-}" ]; then
+    configure_and_build "$PIVRA_BUILD" mingw-w64-x86_64.cmake
+    exec "$root/tests/bench/sandbox.sh" "$PIVRA_BUILD" ctest --test-dir "$PIVRA_BUILD" --output-on-failure "$@"
+fi
+
+gcc_build="$root/build"
+clang_build="$root/build-clang"
+configure_and_build "$gcc_build" mingw-w64-x86_64.cmake
+configure_and_build "$clang_build" clang-mingw-x86_64.cmake
+
+echo "== formatting and static analysis"
+"$root/tests/checks/lint.sh" "$clang_build"
+
+echo "== clang build: end-to-end tests"
+"$root/tests/bench/sandbox.sh" "$clang_build" ctest --test-dir "$clang_build" --output-on-failure -R '^(InstalledRoad|Install|Appended|LauncherFile)' "$@"
+
+echo "== g++ build: every test"
+"$root/tests/bench/sandbox.sh" "$gcc_build" ctest --test-dir "$gcc_build" --output-on-failure "$@"

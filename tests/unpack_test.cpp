@@ -6,17 +6,20 @@ namespace {
 
 TEST(Unpack, TarCommandLineQuotesEveryPath)
 {
-    EXPECT_EQ(TarCommandLine(LR"(C:\windows\system32\tar.exe)", LR"(C:\Users\Zoë O'Neil\Temp\PivraSuite-Windows.zip)",
-                             LR"(C:\Users\Zoë O'Neil\AppData\Local\Programs)"),
-              LR"("C:\windows\system32\tar.exe" -xf "C:\Users\Zoë O'Neil\Temp\PivraSuite-Windows.zip" -C "C:\Users\Zoë O'Neil\AppData\Local\Programs")");
+    EXPECT_EQ(
+        TarCommandLine(LR"(C:\windows\system32\tar.exe)", LR"(C:\Users\Zoë O'Neil\Temp\PivraSuite-Windows.zip)",
+                       LR"(C:\Users\Zoë O'Neil\AppData\Local\Programs)"),
+        LR"("C:\windows\system32\tar.exe" -xf "C:\Users\Zoë O'Neil\Temp\PivraSuite-Windows.zip" -C "C:\Users\Zoë O'Neil\AppData\Local\Programs")");
 }
 
 TEST(Unpack, PowerShellCommandLine)
 {
-    EXPECT_EQ(PowerShellCommandLine(LR"(C:\T\a.zip)", LR"(C:\Program Files\P)"),
-              LR"(powershell.exe -NoProfile -ExecutionPolicy Bypass -Command "Expand-Archive -Force -LiteralPath 'C:\T\a.zip' -DestinationPath 'C:\Program Files\P'")");
-    EXPECT_EQ(PowerShellCommandLine(LR"(C:\Users\O'Neil\a.zip)", LR"(C:\Users\O'Neil\P)"),
-              LR"(powershell.exe -NoProfile -ExecutionPolicy Bypass -Command "Expand-Archive -Force -LiteralPath 'C:\Users\O''Neil\a.zip' -DestinationPath 'C:\Users\O''Neil\P'")");
+    EXPECT_EQ(
+        PowerShellCommandLine(LR"(C:\T\a.zip)", LR"(C:\Program Files\P)"),
+        LR"(powershell.exe -NoProfile -ExecutionPolicy Bypass -Command "Expand-Archive -Force -LiteralPath 'C:\T\a.zip' -DestinationPath 'C:\Program Files\P'")");
+    EXPECT_EQ(
+        PowerShellCommandLine(LR"(C:\Users\O'Neil\a.zip)", LR"(C:\Users\O'Neil\P)"),
+        LR"(powershell.exe -NoProfile -ExecutionPolicy Bypass -Command "Expand-Archive -Force -LiteralPath 'C:\Users\O''Neil\a.zip' -DestinationPath 'C:\Users\O''Neil\P'")");
 }
 
 TEST(Unpack, EveryPowerShellSingleQuoteIsDoubled)

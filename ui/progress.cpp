@@ -36,7 +36,9 @@ void CreateProgressWindow(HINSTANCE instance)
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+    // A system colour index + 1 is how a class names a stock background brush.
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(  // NOLINT(performance-no-int-to-ptr)
+        static_cast<INT_PTR>(COLOR_WINDOW + 1));
     windowClass.lpszClassName = ProgressClassName;
     RegisterClassW(&windowClass);
 

@@ -1,16 +1,18 @@
 #!/usr/bin/python3
-"""Checks that a built launcher is a PE32+ x86-64 GUI program that imports
-Windows system DLLs only, from an allow-list, and no runtime DLLs."""
+"""Checks that a built launcher is a PE32+ x86-64 GUI program whose import
+table names Windows system DLLs from an allow-list only, no runtime DLLs."""
 import sys
 
 import pefile
 
+# Static imports: KnownDLLs only, which Windows never looks for beside the
+# program. Everything else (winhttp.dll) must be delay-loaded, after the
+# launcher has limited the DLL search to the system folder.
 ALLOWED = {
-    "kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "shlwapi.dll", "ole32.dll", "winhttp.dll",
-    "advapi32.dll", "msvcrt.dll",
+    "kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "shlwapi.dll", "ole32.dll", "advapi32.dll",
+    "msvcrt.dll",
 }
-# Pieces of Windows' API-set names that mingw's CRT may import instead of msvcrt.
-API_SET_PREFIXES = ("api-ms-win-crt-",)
+API_SET_PREFIXES = ("api-ms-win-",)
 
 
 def check(path):
@@ -24,8 +26,6 @@ def check(path):
         problems.append("subsystem is not GUI")
     imported = set()
     for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
-        imported.add(entry.dll.decode("ascii").lower())
-    for entry in getattr(pe, "DIRECTORY_ENTRY_DELAY_IMPORT", []):
         imported.add(entry.dll.decode("ascii").lower())
     for dll in sorted(imported):
         if dll not in ALLOWED and not dll.startswith(API_SET_PREFIXES):

@@ -28,7 +28,7 @@ struct WindowSearch {
 
 BOOL CALLBACK CollectWindow(HWND window, LPARAM parameter)
 {
-    auto* search = reinterpret_cast<WindowSearch*>(parameter);
+    auto* search = reinterpret_cast<WindowSearch*>(parameter);  // NOLINT(performance-no-int-to-ptr): EnumWindows' way
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
     if (owner == search->processId && IsWindowVisible(window) != FALSE) {

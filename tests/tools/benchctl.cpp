@@ -52,9 +52,8 @@ int TrustCa(const wchar_t* derPath)
         std::fwprintf(stderr, L"cannot open the Root store: %lu\n", GetLastError());
         return 1;
     }
-    const BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
-                                                        static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-                                                        nullptr);
+    const BOOL added = CertAddEncodedCertificateToStore(
+        store, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
     const DWORD error = GetLastError();
     CertCloseStore(store, 0);
     if (added == FALSE) {

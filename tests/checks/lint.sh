@@ -1,0 +1,33 @@
+#!/bin/bash
+# Fails on any file that clang-format would change and on any clang-tidy
+# finding in the project's own sources. Usage: lint.sh <clang build dir>
+# (a tree configured with CMAKE_EXPORT_COMPILE_COMMANDS=ON).
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=$1
+cd "$root"
+
+mapfile -t sources < <(git ls-files -co --exclude-standard '*.cpp' '*.h' | grep -v -e '^tests/third_party/' -e '^build')
+status=0
+
+unformatted=()
+for file in "${sources[@]}"; do
+    clang-format --dry-run --Werror "$file" >/dev/null 2>&1 || unformatted+=("$file")
+done
+echo "clang-format: ${#sources[@]} files, ${#unformatted[@]} not formatted"
+for file in "${unformatted[@]}"; do
+    echo "  needs clang-format: $file"
+    status=1
+done
+
+mapfile -t units < <(printf '%s\n' "${sources[@]}" | grep '\.cpp$' | grep -v '^fuzz/')
+findings=$(mktemp)
+printf '%s\n' "${units[@]}" |
+    xargs -P 2 -n 1 clang-tidy -p "$build" --quiet 2>/dev/null |
+    grep -E '^[^ ].*: (warning|error): ' | sort -u >"$findings"
+count=$(wc -l <"$findings")
+echo "clang-tidy: ${#units[@]} files, $count findings"
+sed 's/^/  /' "$findings"
+[ "$count" -eq 0 ] || status=1
+rm -f "$findings"
+exit $status
