@@ -20,12 +20,27 @@ fi
 export WINEPREFIX="$build/wineprefix"
 export PIVRA_BUILD_DIR="$build"
 "$here/make-prefix.sh" "$WINEPREFIX"
+# Wine has no tar.exe and a PowerShell that extracts nothing: ours stand in.
+"$here/../toolstandins/install.sh" "$WINEPREFIX" "$build"
 wineserver -p
 # Start Wine's own services now, detached from our output: a service started
 # by the first test would hold that test's output pipe open for good.
 wine wineboot >/dev/null 2>&1 </dev/null
 cleanup() {
+    "$here/server.sh" stop "$build/server" 2>/dev/null || true
     wineserver -k 2>/dev/null || true
 }
 trap cleanup EXIT
+
+# The distribution server on 127.0.0.1:443 of this namespace, with a CA only
+# this prefix trusts. Tests switch it through $PIVRA_SERVER_DIR/mode and read
+# its logs there. It ends with this script, or after PIVRA_SERVER_MAX_SECONDS.
+export PIVRA_SERVER_DIR="$build/server"
+"$here/server.sh" start "$PIVRA_SERVER_DIR" --archive "$build/tests/PivraSuite-Windows.zip" \
+    --max-seconds "${PIVRA_SERVER_MAX_SECONDS:-5400}" --watch-pid $$
+if ! wine "$build/tests/benchctl.exe" trust-ca "Z:$PIVRA_SERVER_DIR/certs/ca.der" </dev/null >/dev/null 2>&1; then
+    echo "sandbox: could not trust the test CA in $WINEPREFIX (is $build/tests/benchctl.exe built?)" >&2
+    exit 1
+fi
+
 "$@"

@@ -155,11 +155,79 @@ int FinishLauncher(LauncherRun& run, DWORD timeoutMs)
     return result;
 }
 
-std::wstring ReadUtf8File(const std::wstring& path)
+HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        HWND window = FindWindowW(className, title);
+        if (window != nullptr && IsWindowVisible(window) != FALSE) {
+            return window;
+        }
+        if (GetTickCount64() > deadline) {
+            return nullptr;
+        }
+        Sleep(20);
+    }
+}
+
+std::wstring BoxText(HWND box)
+{
+    wchar_t text[2048] = {};
+    GetDlgItemTextW(box, 0xFFFF, text, 2048);
+    return text;
+}
+
+void AnswerBox(HWND box, int buttonId)
+{
+    HWND button = GetDlgItem(box, buttonId);
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+}
+
+std::wstring ServerDir()
+{
+    wchar_t unixPath[4096] = {};
+    if (GetEnvironmentVariableW(L"PIVRA_SERVER_DIR", unixPath, 4096) == 0) {
+        return {};
+    }
+    return std::wstring(L"Z:") + unixPath;
+}
+
+void SetServerMode(const std::string& mode)
+{
+    WriteBytes(ServerDir() + L"/mode", mode + "\n");
+}
+
+std::vector<std::string> ServerRequests()
+{
+    std::istringstream lines(ReadBytes(ServerDir() + L"/requests.log"));
+    std::vector<std::string> requests;
+    std::string line;
+    while (std::getline(lines, line)) {
+        requests.push_back(line);
+    }
+    return requests;
+}
+
+void ClearServerLog()
+{
+    DeleteFileW((ServerDir() + L"/requests.log").c_str());
+}
+
+std::string ReadBytes(const std::wstring& path)
 {
     std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return FromUtf8(bytes);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::wstring ReadUtf8File(const std::wstring& path)
+{
+    return FromUtf8(ReadBytes(path));
 }
 
 bool FileExists(const std::wstring& path)

@@ -46,7 +46,23 @@ LauncherRun StartLauncher();
 // gives its exit code, or -1 when it had to be killed after the timeout.
 int FinishLauncher(LauncherRun& run, DWORD timeoutMs = LaunchTimeoutMs);
 
+// Polls for a top-level window of the class and title; null after the timeout.
+HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD timeoutMs);
+// A message box's text (its static control 0xFFFF).
+std::wstring BoxText(HWND box);
+// Presses a message box's button as a click would.
+void AnswerBox(HWND box, int buttonId);
+
+// The test server's folder as Windows sees it (Z:...), and its controls.
+std::wstring ServerDir();
+void SetServerMode(const std::string& mode);
+// The request log's lines written since the last ClearServerLog.
+std::vector<std::string> ServerRequests();
+void ClearServerLog();
+
 std::wstring ReadUtf8File(const std::wstring& path);
+std::string ReadBytes(const std::wstring& path);
+void WriteBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
 
 }  // namespace e2e

@@ -1,0 +1,297 @@
+// The install road of the real launcher, and the unpacking step on its own,
+// with the bench's HTTPS server and the tar/PowerShell stand-ins.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e/driver.h"
+#include "install/unpack.h"
+#include "launcher/layout.h"
+#include "ui/texts.h"
+
+namespace e2e {
+namespace {
+
+constexpr const wchar_t* Caption = L"Pivra Suite Messaging";
+
+std::wstring StandinLog()
+{
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"pivra-standins.log";
+}
+
+std::wstring SystemTar()
+{
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    return std::wstring(system) + L"\\tar.exe";
+}
+
+// The stand-ins' recorded runs, one "<tool>\t<command line>" each.
+std::vector<std::wstring> StandinRuns()
+{
+    std::wistringstream lines(ReadUtf8File(StandinLog()));
+    std::vector<std::wstring> runs;
+    std::wstring line;
+    while (std::getline(lines, line)) {
+        runs.push_back(line);
+    }
+    return runs;
+}
+
+void SetControl(const wchar_t* name, const wchar_t* value)
+{
+    SetEnvironmentVariableW(name, value);
+}
+
+std::wstring ExpectedTarRun(const std::wstring& archive)
+{
+    return L"tar\t\"" + SystemTar() + L"\" -xf \"" + archive + L"\" -C \"" + UserProgramsFolder() + L"\"";
+}
+
+std::wstring ExpectedPowerShellRun(const std::wstring& archive)
+{
+    return L"powershell\tpowershell.exe -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive -Force "
+           L"-LiteralPath '" +
+           EscapeForSingleQuotes(archive) + L"' -DestinationPath '" + EscapeForSingleQuotes(UserProgramsFolder()) +
+           L"'\"";
+}
+
+class Install : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(ServerDir().empty()) << "run inside the bench (tests/bench/sandbox.sh)";
+        RemoveSuite();
+        ClearRecord();
+        SetServerMode("ok");
+        ClearServerLog();
+        DeleteFileW(StandinLog().c_str());
+        SetControl(L"PIVRA_STANDIN_LOG", StandinLog().c_str());
+        for (const wchar_t* name :
+             {L"PIVRA_STANDIN_TAR_EXIT", L"PIVRA_STANDIN_TAR_EXTRACT", L"PIVRA_STANDIN_TAR_DELAY_MS",
+              L"PIVRA_STANDIN_POWERSHELL_EXIT", L"PIVRA_STANDIN_POWERSHELL_EXTRACT"}) {
+            SetControl(name, nullptr);
+        }
+    }
+    void TearDown() override
+    {
+        if (FileExists(SystemTar() + L".away")) {
+            MoveFileExW((SystemTar() + L".away").c_str(), SystemTar().c_str(), MOVEFILE_REPLACE_EXISTING);
+        }
+        SetServerMode("ok");
+        RemoveSuite();
+    }
+
+    // Starts the launcher and answers its question with Yes.
+    LauncherRun StartAndAnswerYes()
+    {
+        LauncherRun run = StartLauncher();
+        HWND question = WaitForWindow(L"#32770", Caption, LaunchTimeoutMs);
+        EXPECT_NE(question, nullptr) << "no question box";
+        if (question != nullptr) {
+            EXPECT_EQ(BoxText(question), InstallPrompt());
+            AnswerBox(question, IDYES);
+        }
+        return run;
+    }
+};
+
+std::vector<std::wstring> ShortcutNames()
+{
+    std::vector<std::wstring> names;
+    std::error_code ignored;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(KnownFolderPath(FOLDERID_Programs) + StartMenuFolderName, ignored)) {
+        names.push_back(entry.path().filename().wstring());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(Install, FirstInstallThenSecondStart)
+{
+    LauncherRun run = StartAndAnswerYes();
+    HWND progress = WaitForWindow(L"PivraSuiteLauncher", Caption, LaunchTimeoutMs);
+    EXPECT_NE(progress, nullptr) << "no progress window";
+    EXPECT_EQ(FinishLauncher(run), 0);
+
+    SuiteRecord record;
+    ASSERT_TRUE(WaitForRecord(record, 10000)) << "the suite was not started";
+    EXPECT_EQ(record.arguments, L"--place messages");
+    EXPECT_EQ(_wcsicmp(record.workingFolder.c_str(), InstallDir().c_str()), 0) << record.workingFolder;
+    EXPECT_TRUE(FileExists(SuiteExePath()));
+    EXPECT_FALSE(FileExists(TempArchivePath())) << "the archive was left behind";
+    EXPECT_TRUE(ReadBytes(SuiteExePath()) == ReadBytes(FixtureSuitePath())) << "the suite was not unpacked whole";
+    const std::vector<std::wstring> runs = StandinRuns();
+    ASSERT_EQ(runs.size(), 1U) << "tar alone, PowerShell never";
+    EXPECT_EQ(runs[0], ExpectedTarRun(TempArchivePath()));
+
+    std::vector<std::wstring> expected;
+    for (const PlaceEntry& entry : PlaceTable) {
+        expected.push_back(std::wstring(entry.displayName) + L".lnk");
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(ShortcutNames(), expected);
+
+    // The second start hands over at once, without a question or a window.
+    ClearRecord();
+    DeleteFileW(StandinLog().c_str());
+    LauncherRun second = StartLauncher();
+    EXPECT_EQ(FinishLauncher(second), 0);
+    EXPECT_TRUE(second.windowTitles.empty()) << "second start showed " << second.windowTitles.front();
+    ASSERT_TRUE(WaitForRecord(record, 10000));
+    EXPECT_EQ(record.arguments, L"--place messages");
+    EXPECT_TRUE(StandinRuns().empty());
+}
+
+TEST_F(Install, AnsweringNoLeavesNothing)
+{
+    LauncherRun run = StartLauncher();
+    HWND question = WaitForWindow(L"#32770", Caption, LaunchTimeoutMs);
+    ASSERT_NE(question, nullptr);
+    AnswerBox(question, IDNO);
+    EXPECT_EQ(FinishLauncher(run), 0);
+    for (const std::wstring& title : run.windowTitles) {
+        EXPECT_EQ(title, Caption) << "a window besides the question";
+    }
+    EXPECT_EQ(FindWindowW(L"PivraSuiteLauncher", nullptr), nullptr);
+    EXPECT_TRUE(ServerRequests().empty()) << "downloaded after No";
+    EXPECT_FALSE(FileExists(TempArchivePath()));
+    EXPECT_FALSE(std::filesystem::exists(InstallDir()));
+}
+
+TEST_F(Install, FailuresEndInTheirBoxWithExitCodeOne)
+{
+    struct Row {
+        const char* serverMode;
+        bool toolsFail;
+        const wchar_t* message;
+    };
+    const Row rows[] = {
+        {"404", false, FailDownload},
+        {"untrusted", false, FailDownload},
+        {"cut 5000", false, FailDownload},
+        {"ok", true, FailUnpack},
+    };
+    for (const Row& row : rows) {
+        SetServerMode(row.serverMode);
+        SetControl(L"PIVRA_STANDIN_TAR_EXIT", row.toolsFail ? L"1" : nullptr);
+        SetControl(L"PIVRA_STANDIN_POWERSHELL_EXIT", row.toolsFail ? L"1" : nullptr);
+        ClearRecord();
+        LauncherRun run = StartAndAnswerYes();
+        HWND box = nullptr;
+        const ULONGLONG deadline = GetTickCount64() + LaunchTimeoutMs;
+        while (box == nullptr && GetTickCount64() < deadline) {
+            HWND candidate = WaitForWindow(L"#32770", Caption, 200);
+            // The question may linger a moment while it is destroyed.
+            if (candidate != nullptr && GetDlgItem(candidate, IDOK) != nullptr && !BoxText(candidate).empty()) {
+                box = candidate;
+            }
+        }
+        ASSERT_NE(box, nullptr) << row.serverMode << ": no failure box";
+        EXPECT_EQ(BoxText(box), std::wstring(row.message) + DownloadInsteadSuffix()) << row.serverMode;
+        EXPECT_EQ(FindWindowW(L"PivraSuiteLauncher", nullptr), nullptr) << "progress window still open";
+        EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
+        EXPECT_EQ(GetDlgItem(box, IDYES), nullptr);
+        AnswerBox(box, IDOK);
+        EXPECT_EQ(FinishLauncher(run), 1) << row.serverMode;
+        SuiteRecord record;
+        EXPECT_FALSE(WaitForRecord(record, 200)) << row.serverMode << ": the suite was started";
+        if (row.toolsFail) {
+            EXPECT_FALSE(FileExists(TempArchivePath())) << "the archive stays after a failed unpack";
+        }
+        EXPECT_TRUE(ShortcutNames().empty()) << row.serverMode;
+    }
+}
+
+TEST_F(Install, WindowAnswersAndStaysWhileAToolRuns)
+{
+    SetControl(L"PIVRA_STANDIN_TAR_DELAY_MS", L"3000");
+    LauncherRun run = StartAndAnswerYes();
+    HWND progress = WaitForWindow(L"PivraSuiteLauncher", Caption, LaunchTimeoutMs);
+    ASSERT_NE(progress, nullptr);
+    HWND status = FindWindowExW(progress, nullptr, L"STATIC", nullptr);
+    // Wait for the unpacking step, then probe the window while tar sleeps.
+    const ULONGLONG deadline = GetTickCount64() + LaunchTimeoutMs;
+    wchar_t text[256] = {};
+    while (GetTickCount64() < deadline) {
+        SendMessageTimeoutW(status, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 500, nullptr);
+        if (std::wstring(text) == StatusInstalling) {
+            break;
+        }
+        Sleep(20);
+    }
+    ASSERT_EQ(std::wstring(text), StatusInstalling);
+    int answered = 0;
+    ULONGLONG slowest = 0;
+    for (int probe = 0; probe < 8; ++probe) {
+        const ULONGLONG before = GetTickCount64();
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutW(progress, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 400, &result) != 0) {
+            ++answered;
+        }
+        slowest = std::max(slowest, GetTickCount64() - before);
+        PostMessageW(progress, WM_CLOSE, 0, 0);
+        PostMessageW(progress, WM_SYSCOMMAND, SC_CLOSE, 0);
+        Sleep(150);
+        EXPECT_NE(IsWindow(progress), FALSE) << "the window was closed during the install";
+    }
+    std::printf("window answered %d of 8 probes, slowest %llu ms\n", answered, slowest);
+    EXPECT_EQ(answered, 8);
+    EXPECT_EQ(FinishLauncher(run), 0);
+}
+
+TEST_F(Install, UnpackTriesTarThenPowerShell)
+{
+    struct Row {
+        const char* what;
+        bool tarPresent;
+        const wchar_t* tarExit;
+        const wchar_t* tarExtract;
+        const wchar_t* powerShellExit;
+        bool expected;
+        std::vector<const wchar_t*> tools;
+    };
+    const Row rows[] = {
+        {"tar succeeds", true, nullptr, nullptr, nullptr, true, {L"tar"}},
+        {"tar succeeds without the exe", true, nullptr, L"0", nullptr, false, {L"tar"}},
+        {"tar fails, PowerShell decides", true, L"2", L"0", nullptr, true, {L"tar", L"powershell"}},
+        {"tar absent", false, nullptr, nullptr, nullptr, true, {L"powershell"}},
+        {"both fail", true, L"1", L"0", L"1", false, {L"tar", L"powershell"}},
+        {"PowerShell exit 3 is failure", false, nullptr, nullptr, L"3", false, {L"powershell"}},
+    };
+    const std::wstring archive = TempArchivePath();
+    for (const Row& row : rows) {
+        RemoveSuite();
+        ASSERT_NE(CopyFileW(SuiteZipPath().c_str(), archive.c_str(), FALSE), FALSE);
+        DeleteFileW(StandinLog().c_str());
+        if (!row.tarPresent) {
+            ASSERT_NE(MoveFileExW(SystemTar().c_str(), (SystemTar() + L".away").c_str(), MOVEFILE_REPLACE_EXISTING),
+                      FALSE);
+        }
+        SetControl(L"PIVRA_STANDIN_TAR_EXIT", row.tarExit);
+        SetControl(L"PIVRA_STANDIN_TAR_EXTRACT", row.tarExtract);
+        SetControl(L"PIVRA_STANDIN_POWERSHELL_EXIT", row.powerShellExit);
+        SetControl(L"PIVRA_STANDIN_POWERSHELL_EXTRACT", row.powerShellExit != nullptr ? L"0" : nullptr);
+        EXPECT_EQ(UnpackArchive(archive), row.expected) << row.what;
+        const std::vector<std::wstring> runs = StandinRuns();
+        ASSERT_EQ(runs.size(), row.tools.size()) << row.what;
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            const std::wstring tool = row.tools[i];
+            EXPECT_EQ(runs[i], tool == L"tar" ? ExpectedTarRun(archive) : ExpectedPowerShellRun(archive)) << row.what;
+        }
+        if (!row.tarPresent) {
+            MoveFileExW((SystemTar() + L".away").c_str(), SystemTar().c_str(), MOVEFILE_REPLACE_EXISTING);
+        }
+    }
+    DeleteFileW(archive.c_str());
+}
+
+}  // namespace
+}  // namespace e2e
