@@ -2,7 +2,8 @@
 # Builds the launcher and its tests with both compilers (mingw g++ and
 # clang/lld), checks formatting and clang-tidy, and runs every test under
 # Wine inside a private network namespace and an X server of its own: the
-# whole suite for the g++ build, the end-to-end tests for the clang build.
+# whole suite for the g++ build, the end-to-end tests for the clang build
+# and for a profile whose user name needs quoting (Zoë O'Neil).
 # Extra arguments go to ctest. With PIVRA_BUILD=<dir> only that one g++
 # tree is built and tested, for quick runs while working.
 set -euo pipefail
@@ -31,6 +32,10 @@ echo "== formatting and static analysis"
 
 echo "== clang build: end-to-end tests"
 "$root/tests/bench/sandbox.sh" "$clang_build" ctest --test-dir "$clang_build" --output-on-failure -R '^(InstalledRoad|Install|Appended|LauncherFile)' "$@"
+
+echo "== g++ build, a profile named Zoë O'Neil: both install roads"
+USER="Zoë O'Neil" PIVRA_PREFIX=wineprefix-oneil "$root/tests/bench/sandbox.sh" "$gcc_build" \
+    ctest --test-dir "$gcc_build" --output-on-failure -R '^(InstalledRoad|Install|Shortcuts\.ReadBack)' "$@"
 
 echo "== g++ build: every test"
 "$root/tests/bench/sandbox.sh" "$gcc_build" ctest --test-dir "$gcc_build" --output-on-failure "$@"

@@ -17,7 +17,9 @@ if [ -z "${PIVRA_IN_XVFB:-}" ]; then
 fi
 
 . "$here/wine-env.sh"
-export WINEPREFIX="$build/wineprefix"
+# PIVRA_PREFIX names another prefix in the build tree, e.g. for a profile
+# of another user name (the prefix's user is $USER).
+export WINEPREFIX="$build/${PIVRA_PREFIX:-wineprefix}"
 export PIVRA_BUILD_DIR="$build"
 "$here/make-prefix.sh" "$WINEPREFIX"
 # Wine has no tar.exe and a PowerShell that extracts nothing: ours stand in.

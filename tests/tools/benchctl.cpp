@@ -1,6 +1,7 @@
 // Bench control inside the test prefix:
 //   benchctl path install-dir|suite-exe|programs|start-menu|temp-archive
 //   benchctl trust-ca <certificate.der>   adds a CA to LocalMachine\Root
+//   benchctl make-shortcuts               the launcher's own CreateShortcuts()
 #include <windows.h>
 #include <shlobj.h>
 #include <wincrypt.h>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "install/shortcuts.h"
 #include "launcher/layout.h"
 
 namespace {
@@ -74,6 +76,10 @@ int wmain(int argc, wchar_t** argv)
     if (argc == 3 && std::wstring(argv[1]) == L"trust-ca") {
         return TrustCa(argv[2]);
     }
-    std::fwprintf(stderr, L"usage: benchctl path <which> | trust-ca <der>\n");
+    if (argc == 2 && std::wstring(argv[1]) == L"make-shortcuts") {
+        CreateShortcuts();
+        return 0;
+    }
+    std::fwprintf(stderr, L"usage: benchctl path <which> | trust-ca <der> | make-shortcuts\n");
     return 2;
 }
