@@ -24,7 +24,7 @@ mapfile -t units < <(printf '%s\n' "${sources[@]}" | grep '\.cpp$' | grep -v '^f
 findings=$(mktemp)
 printf '%s\n' "${units[@]}" |
     xargs -P 2 -n 1 clang-tidy -p "$build" --quiet 2>/dev/null |
-    grep -E '^[^ ].*: (warning|error): ' | sort -u >"$findings"
+    grep -E '(^|: )(warning|error): ' | sort -u >"$findings"
 count=$(wc -l <"$findings")
 echo "clang-tidy: ${#units[@]} files, $count findings"
 sed 's/^/  /' "$findings"

@@ -24,7 +24,7 @@ LRESULT CALLBACK RecordingLabelProc(HWND window, UINT message, WPARAM wParam, LP
     return CallWindowProcW(labelProc, window, message, wParam, lParam);
 }
 
-const std::string Sentinel = "an older archive that must stay as it was";
+constexpr const char* Sentinel = "an older archive that must stay as it was";
 
 class Download : public ::testing::Test {
 protected:

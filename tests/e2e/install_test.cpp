@@ -133,6 +133,7 @@ TEST_F(Install, FirstInstallThenSecondStart)
     EXPECT_EQ(runs[0], ExpectedTarRun(TempArchivePath()));
 
     std::vector<std::wstring> expected;
+    expected.reserve(PlaceTable.size());
     for (const PlaceEntry& entry : PlaceTable) {
         expected.push_back(std::wstring(entry.displayName) + L".lnk");
     }
@@ -251,20 +252,20 @@ TEST_F(Install, UnpackTriesTarThenPowerShell)
 {
     struct Row {
         const char* what;
-        bool tarPresent;
         const wchar_t* tarExit;
         const wchar_t* tarExtract;
         const wchar_t* powerShellExit;
+        std::vector<const wchar_t*> tools;  // the runs expected, in order
+        bool tarPresent;
         bool expected;
-        std::vector<const wchar_t*> tools;
     };
     const Row rows[] = {
-        {"tar succeeds", true, nullptr, nullptr, nullptr, true, {L"tar"}},
-        {"tar succeeds without the exe", true, nullptr, L"0", nullptr, false, {L"tar"}},
-        {"tar fails, PowerShell decides", true, L"2", L"0", nullptr, true, {L"tar", L"powershell"}},
-        {"tar absent", false, nullptr, nullptr, nullptr, true, {L"powershell"}},
-        {"both fail", true, L"1", L"0", L"1", false, {L"tar", L"powershell"}},
-        {"PowerShell exit 3 is failure", false, nullptr, nullptr, L"3", false, {L"powershell"}},
+        {"tar succeeds", nullptr, nullptr, nullptr, {L"tar"}, true, true},
+        {"tar succeeds without the exe", nullptr, L"0", nullptr, {L"tar"}, true, false},
+        {"tar fails, PowerShell decides", L"2", L"0", nullptr, {L"tar", L"powershell"}, true, true},
+        {"tar absent", nullptr, nullptr, nullptr, {L"powershell"}, false, true},
+        {"both fail", L"1", L"0", L"1", {L"tar", L"powershell"}, true, false},
+        {"PowerShell exit 3 is failure", nullptr, nullptr, L"3", {L"powershell"}, false, false},
     };
     const std::wstring archive = TempArchivePath();
     for (const Row& row : rows) {
