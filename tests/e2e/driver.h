@@ -9,7 +9,8 @@
 
 namespace e2e {
 
-inline constexpr DWORD LaunchTimeoutMs = 20000;
+// Generous: a loaded CI machine runs Wine slowly; a hang still fails.
+inline constexpr DWORD LaunchTimeoutMs = 90000;
 
 // What the fixture suite recorded when it was started.
 struct SuiteRecord {

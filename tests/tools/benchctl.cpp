@@ -2,9 +2,12 @@
 //   benchctl path install-dir|suite-exe|programs|start-menu|temp-archive
 //   benchctl trust-ca <certificate.der>   adds a CA to LocalMachine\Root
 //   benchctl make-shortcuts               the launcher's own CreateShortcuts()
+//   benchctl download                     the launcher's own DownloadArchive(),
+//                                         timed, with the process's peak memory
 #include <windows.h>
 #include <shlobj.h>
 #include <wincrypt.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <fstream>
@@ -12,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "acquire/download.h"
 #include "install/shortcuts.h"
 #include "launcher/layout.h"
 
@@ -65,6 +69,33 @@ int TrustCa(const wchar_t* derPath)
     return 0;
 }
 
+int TimeDownload()
+{
+    LARGE_INTEGER frequency = {};
+    LARGE_INTEGER start = {};
+    LARGE_INTEGER end = {};
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    const std::wstring path = DownloadArchive();
+    QueryPerformanceCounter(&end);
+    if (path.empty()) {
+        std::fwprintf(stderr, L"the download failed\n");
+        return 1;
+    }
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+    const unsigned long long bytes = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32U) | data.nFileSizeLow;
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof(memory);
+    K32GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
+    const double seconds = static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+    std::printf("bytes=%llu seconds=%.3f peak_working_set_kib=%llu peak_private_kib=%llu\n", bytes, seconds,
+                static_cast<unsigned long long>(memory.PeakWorkingSetSize / 1024U),
+                static_cast<unsigned long long>(memory.PeakPagefileUsage / 1024U));
+    DeleteFileW(path.c_str());
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -76,10 +107,13 @@ int wmain(int argc, wchar_t** argv)
     if (argc == 3 && std::wstring(argv[1]) == L"trust-ca") {
         return TrustCa(argv[2]);
     }
+    if (argc == 2 && std::wstring(argv[1]) == L"download") {
+        return TimeDownload();
+    }
     if (argc == 2 && std::wstring(argv[1]) == L"make-shortcuts") {
         CreateShortcuts();
         return 0;
     }
-    std::fwprintf(stderr, L"usage: benchctl path <which> | trust-ca <der> | make-shortcuts\n");
+    std::fwprintf(stderr, L"usage: benchctl path <which> | trust-ca <der> | make-shortcuts | download\n");
     return 2;
 }
