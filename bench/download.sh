@@ -22,7 +22,7 @@ launcher_run() {  # <bytes>: prints "seconds peak_working_set_kib peak_private_k
 }
 curl_run() {
     echo "large $1" >"$PIVRA_SERVER_DIR/mode"
-    curl -s --cacert "$PIVRA_SERVER_DIR/certs/bench-ca.crt" -o /dev/null -w '%{time_total}\n' \
+    curl -s --cacert "$PIVRA_SERVER_DIR/certs/ca.pem" -o /dev/null -w '%{time_total}\n' \
         https://localhost/downloads/PivraSuite-Windows.zip
 }
 : >/tmp/pivra-bench-launcher; : >/tmp/pivra-bench-curl; : >/tmp/pivra-bench-small
