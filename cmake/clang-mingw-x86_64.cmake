@@ -19,6 +19,8 @@ set(CMAKE_RANLIB ${PIVRA_TARGET_TRIPLE}-ranlib CACHE FILEPATH "")
 set(CMAKE_CXX_FLAGS_INIT
     "-isystem ${PIVRA_GCC_DIR}/include/c++ -isystem ${PIVRA_GCC_DIR}/include/c++/${PIVRA_TARGET_TRIPLE}")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-fuse-ld=lld -L${PIVRA_GCC_DIR}")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-fuse-ld=lld -L${PIVRA_GCC_DIR}")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-fuse-ld=lld -L${PIVRA_GCC_DIR}")
 # libstdc++'s std::thread needs winpthread, which clang's driver does not add.
 set(CMAKE_CXX_STANDARD_LIBRARIES "-lpthread")
 

@@ -31,7 +31,7 @@ echo "== formatting and static analysis"
 "$root/tests/checks/lint.sh" "$clang_build"
 
 echo "== clang build: end-to-end tests"
-"$root/tests/bench/sandbox.sh" "$clang_build" ctest --test-dir "$clang_build" --output-on-failure -R '^(InstalledRoad|LauncherFile|Layout|Trailer|Texts|Unpack|Shortcuts\.Paths)' "$@"
+"$root/tests/bench/sandbox.sh" "$clang_build" ctest --test-dir "$clang_build" --output-on-failure -R '^(InstalledRoad|Download|Install|LauncherFile|Layout|Trailer|Texts|Unpack|Shortcuts\.Paths)' "$@"
 
 echo "== g++ build, a profile named Zoë O'Neil: both install roads"
 USER="Zoë O'Neil" PIVRA_PREFIX=wineprefix-oneil "$root/tests/bench/sandbox.sh" "$gcc_build" \

@@ -2,7 +2,8 @@
 # asking apt only when one of them is missing.
 pivra_packages="cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
  mingw-w64-x86-64-dev libz-mingw-w64-dev googletest wine64 xvfb xauth iproute2 util-linux openssl python3
- python3-pefile liblnk-utils imagemagick curl clang lld clang-tidy clang-format"
+ python3-pefile liblnk-utils imagemagick curl clang lld llvm-14 clang-tidy clang-format
+ g++ osslsigncode libclang-rt-14-dev"
 
 pivra_install_deps() {
     missing=""
