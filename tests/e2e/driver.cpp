@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -118,13 +119,59 @@ void RemoveSuite()
 
 LauncherRun StartLauncher()
 {
+    return StartLauncherAt(LauncherPath());
+}
+
+LauncherRun StartLauncherAt(const std::wstring& path)
+{
     LauncherRun run;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
-    std::wstring commandLine = L"\"" + LauncherPath() + L"\"";
-    run.started = CreateProcessW(LauncherPath().c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                 nullptr, &startup, &run.info) != FALSE;
+    std::wstring commandLine = L"\"" + path + L"\"";
+    run.started = CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &run.info) != FALSE;
     return run;
+}
+
+std::wstring StandinLog()
+{
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"pivra-standins.log";
+}
+
+std::vector<std::wstring> StandinRuns()
+{
+    std::wistringstream lines(ReadUtf8File(StandinLog()));
+    std::vector<std::wstring> runs;
+    std::wstring line;
+    while (std::getline(lines, line)) {
+        runs.push_back(line);
+    }
+    return runs;
+}
+
+std::vector<std::wstring> ShortcutNames()
+{
+    std::vector<std::wstring> names;
+    std::error_code ignored;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(KnownFolderPath(FOLDERID_Programs) + StartMenuFolderName, ignored)) {
+        names.push_back(entry.path().filename().wstring());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::wstring> PlaceShortcutNames()
+{
+    std::vector<std::wstring> names;
+    names.reserve(PlaceTable.size());
+    for (const PlaceEntry& entry : PlaceTable) {
+        names.push_back(std::wstring(entry.displayName) + L".lnk");
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 int FinishLauncher(LauncherRun& run, DWORD timeoutMs)

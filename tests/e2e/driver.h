@@ -43,6 +43,8 @@ bool InstallFixtureSuite();
 void RemoveSuite();
 
 LauncherRun StartLauncher();
+// The same for a launcher file elsewhere (a bundled one, a copy in Downloads).
+LauncherRun StartLauncherAt(const std::wstring& path);
 // Waits for the launcher to end, recording its top-level windows meanwhile;
 // gives its exit code, or -1 when it had to be killed after the timeout.
 int FinishLauncher(LauncherRun& run, DWORD timeoutMs = LaunchTimeoutMs);
@@ -53,6 +55,15 @@ HWND WaitForWindow(const wchar_t* className, const wchar_t* title, DWORD timeout
 std::wstring BoxText(HWND box);
 // Presses a message box's button as a click would.
 void AnswerBox(HWND box, int buttonId);
+
+// The tar/PowerShell stand-ins' log of their runs (PIVRA_STANDIN_LOG), and
+// its lines, one "<tool>\t<command line>" each.
+std::wstring StandinLog();
+std::vector<std::wstring> StandinRuns();
+// The file names in the suite's Start menu folder, sorted.
+std::vector<std::wstring> ShortcutNames();
+// What it should hold: one shortcut per place, sorted.
+std::vector<std::wstring> PlaceShortcutNames();
 
 // The test server's folder as Windows sees it (Z:...), and its controls.
 std::wstring ServerDir();

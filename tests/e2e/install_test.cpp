@@ -18,30 +18,11 @@ namespace {
 
 constexpr const wchar_t* Caption = L"Pivra Suite Messaging";
 
-std::wstring StandinLog()
-{
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    return std::wstring(temp) + L"pivra-standins.log";
-}
-
 std::wstring SystemTar()
 {
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
     return std::wstring(system) + L"\\tar.exe";
-}
-
-// The stand-ins' recorded runs, one "<tool>\t<command line>" each.
-std::vector<std::wstring> StandinRuns()
-{
-    std::wistringstream lines(ReadUtf8File(StandinLog()));
-    std::vector<std::wstring> runs;
-    std::wstring line;
-    while (std::getline(lines, line)) {
-        runs.push_back(line);
-    }
-    return runs;
 }
 
 void SetControl(const wchar_t* name, const wchar_t* value)
@@ -102,18 +83,6 @@ protected:
     }
 };
 
-std::vector<std::wstring> ShortcutNames()
-{
-    std::vector<std::wstring> names;
-    std::error_code ignored;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(KnownFolderPath(FOLDERID_Programs) + StartMenuFolderName, ignored)) {
-        names.push_back(entry.path().filename().wstring());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST_F(Install, FirstInstallThenSecondStart)
 {
     LauncherRun run = StartAndAnswerYes();
@@ -132,13 +101,7 @@ TEST_F(Install, FirstInstallThenSecondStart)
     ASSERT_EQ(runs.size(), 1U) << "tar alone, PowerShell never";
     EXPECT_EQ(runs[0], ExpectedTarRun(TempArchivePath()));
 
-    std::vector<std::wstring> expected;
-    expected.reserve(PlaceTable.size());
-    for (const PlaceEntry& entry : PlaceTable) {
-        expected.push_back(std::wstring(entry.displayName) + L".lnk");
-    }
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(ShortcutNames(), expected);
+    EXPECT_EQ(ShortcutNames(), PlaceShortcutNames());
 
     // The second start hands over at once, without a question or a window.
     ClearRecord();

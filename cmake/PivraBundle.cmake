@@ -1,0 +1,113 @@
+# pivra_bundle_launcher(<name> LAUNCHER <file or target> ARCHIVE <zip> OUTPUT <file>
+#                       [DEPENDS <targets or files>...] [EXCLUDE_FROM_ALL])
+#
+# Adds the custom target <name>, which writes OUTPUT at build time: the
+# launcher with the archive and its trailer appended (pivra-bundle). A
+# relative LAUNCHER or ARCHIVE is taken from the current source folder, a
+# relative OUTPUT from the current binary folder, as add_custom_command does.
+# DEPENDS names what makes the inputs (the target that packs the archive).
+# The target's property PIVRA_BUNDLED_FILE holds the output's full path.
+#
+# pivra-bundle runs on the build machine, so it is built there with the
+# host's own compiler, in a CMake build of its own (ExternalProject): the
+# cross toolchain of this build is never handed to it.
+# PIVRA_HOST_CXX_COMPILER picks that compiler; empty: the host's default.
+include_guard(GLOBAL)
+include(ExternalProject)
+
+set(PIVRA_HOST_CXX_COMPILER "" CACHE FILEPATH "C++ compiler for the tools that run on the build machine")
+option(PIVRA_BUNDLE_WERROR "Build pivra-bundle with warnings as errors" OFF)
+set(_pivra_bundle_source_dir ${CMAKE_CURRENT_LIST_DIR}/../tools/bundle)
+cmake_path(NORMAL_PATH _pivra_bundle_source_dir)
+
+# pivra_add_host_project(<target> SOURCE_DIR <dir> PROGRAMS <name>... [CMAKE_ARGS <arg>...])
+# Builds and installs the CMake project in <dir> for the build machine; sets
+# <target>_<program> in the caller to each installed program's full path.
+function(pivra_add_host_project target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "SOURCE_DIR" "PROGRAMS;CMAKE_ARGS")
+  set(prefix ${CMAKE_BINARY_DIR}/host/${target})
+  set(suffix "")
+  if(CMAKE_HOST_WIN32)
+    set(suffix ".exe")
+  endif()
+  set(programs)
+  foreach(program IN LISTS arg_PROGRAMS)
+    list(APPEND programs ${prefix}/install/bin/${program}${suffix})
+    set(${target}_${program} ${prefix}/install/bin/${program}${suffix} PARENT_SCOPE)
+  endforeach()
+  set(compiler)
+  if(PIVRA_HOST_CXX_COMPILER)
+    set(compiler -DCMAKE_CXX_COMPILER=${PIVRA_HOST_CXX_COMPILER})
+  endif()
+  if(NOT TARGET ${target})
+    ExternalProject_Add(${target}
+      SOURCE_DIR ${arg_SOURCE_DIR}
+      PREFIX ${prefix}
+      BINARY_DIR ${prefix}/build
+      INSTALL_DIR ${prefix}/install
+      # An empty toolchain file also keeps the CMAKE_TOOLCHAIN_FILE
+      # environment variable from making this a cross build.
+      CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE= -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=<INSTALL_DIR>
+                 ${compiler} ${arg_CMAKE_ARGS}
+      # Rebuilt (a no-op when nothing changed) on every build, so edits to
+      # its sources are picked up without a reconfigure.
+      BUILD_ALWAYS ON
+      BUILD_BYPRODUCTS ${programs}
+      USES_TERMINAL_BUILD OFF)
+  endif()
+endfunction()
+
+# Sets <out_var> to the full path of pivra-bundle built for the build machine
+# (target pivra_bundle_host makes it).
+function(pivra_bundle_tool out_var)
+  pivra_add_host_project(pivra_bundle_host SOURCE_DIR ${_pivra_bundle_source_dir} PROGRAMS pivra-bundle
+                         CMAKE_ARGS -DPIVRA_BUNDLE_WERROR=${PIVRA_BUNDLE_WERROR})
+  set(${out_var} ${pivra_bundle_host_pivra-bundle} PARENT_SCOPE)
+endfunction()
+
+function(pivra_bundle_launcher name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "EXCLUDE_FROM_ALL" "LAUNCHER;ARCHIVE;OUTPUT" "DEPENDS")
+  foreach(required LAUNCHER ARCHIVE OUTPUT)
+    if(NOT arg_${required})
+      message(FATAL_ERROR "pivra_bundle_launcher(${name}): ${required} is required")
+    endif()
+  endforeach()
+  if(arg_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "pivra_bundle_launcher(${name}): unknown arguments ${arg_UNPARSED_ARGUMENTS}")
+  endif()
+  pivra_bundle_tool(tool)
+
+  if(TARGET ${arg_LAUNCHER})
+    set(launcher $<TARGET_FILE:${arg_LAUNCHER}>)
+    set(launcher_dependency ${arg_LAUNCHER})
+  else()
+    cmake_path(ABSOLUTE_PATH arg_LAUNCHER BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} NORMALIZE OUTPUT_VARIABLE launcher)
+    set(launcher_dependency ${launcher})
+  endif()
+  cmake_path(ABSOLUTE_PATH arg_ARCHIVE BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} NORMALIZE OUTPUT_VARIABLE archive)
+  cmake_path(ABSOLUTE_PATH arg_OUTPUT BASE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} NORMALIZE OUTPUT_VARIABLE output)
+  cmake_path(GET output PARENT_PATH output_dir)
+
+  # A target name in DEPENDS of the command orders the build (and, for an
+  # executable, reruns on its changes); files rerun the command.
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${output_dir}
+    COMMAND ${tool} ${launcher} ${archive} ${output}
+    DEPENDS pivra_bundle_host ${tool} ${launcher_dependency} ${archive} ${arg_DEPENDS}
+    COMMENT "Bundling ${archive} into ${output}"
+    VERBATIM)
+  set(all ALL)
+  if(arg_EXCLUDE_FROM_ALL)
+    set(all)
+  endif()
+  add_custom_target(${name} ${all} DEPENDS ${output})
+  # Targets that make the archive must be done before this target's rules
+  # look at it, or two targets would race to make the same file.
+  foreach(dependency IN LISTS arg_DEPENDS)
+    if(TARGET ${dependency})
+      add_dependencies(${name} ${dependency})
+    endif()
+  endforeach()
+  add_dependencies(${name} pivra_bundle_host)
+  set_target_properties(${name} PROPERTIES PIVRA_BUNDLED_FILE ${output})
+endfunction()

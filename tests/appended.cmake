@@ -1,0 +1,78 @@
+# The appended archive: the launcher's reader under Wine, the bundling tool
+# on the build machine, a launcher bundled at build time, and the fuzzer.
+
+set(PIVRA_BUNDLE_WERROR ON)
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/PivraBundle.cmake)
+
+# The launcher with the fixture suite appended, for the end-to-end tests.
+set(PIVRA_BUNDLED_LAUNCHER ${CMAKE_CURRENT_BINARY_DIR}/PivraSuiteMessaging-bundled.exe)
+pivra_bundle_launcher(bundled_launcher
+  LAUNCHER PivraSuiteMessaging
+  ARCHIVE ${PIVRA_SUITE_ZIP}
+  OUTPUT ${PIVRA_BUNDLED_LAUNCHER}
+  DEPENDS fixture_suite_zip)
+
+# Windows side, in unit_tests.
+target_sources(unit_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/appended_test.cpp)
+set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/appended_test.cpp APPEND PROPERTY COMPILE_DEFINITIONS
+  PIVRA_APPENDED_BUNDLED_PATH=L"Z:${PIVRA_BUNDLED_LAUNCHER}"
+  PIVRA_APPENDED_ZIP_PATH=L"Z:${PIVRA_SUITE_ZIP}")
+add_dependencies(unit_tests bundled_launcher)
+gtest_add_tests(TARGET unit_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/appended_test.cpp)
+
+# The real launcher bundled so, under Wine.
+target_sources(e2e_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/e2e/bundled_test.cpp)
+set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/e2e/bundled_test.cpp APPEND PROPERTY COMPILE_DEFINITIONS
+  PIVRA_BUNDLED_LAUNCHER_PATH=L"Z:${PIVRA_BUNDLED_LAUNCHER}")
+add_dependencies(e2e_tests bundled_launcher)
+gtest_add_tests(TARGET e2e_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/e2e/bundled_test.cpp)
+
+# A copy into a temp folder that fills up: a tmpfs in a private mount
+# namespace with a wineserver of its own (see the script). First the reader
+# alone, then the launcher, which must go on as if it carried nothing.
+add_test(NAME AppendedArchiveFullDisk.CopyFailureLeavesThePartialFile
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/bundle/full-disk.sh ${CMAKE_SOURCE_DIR}/tests/bench/wine-run
+                 ${PIVRA_WINE_PREFIX} $<TARGET_FILE:unit_tests> ${CMAKE_CURRENT_BINARY_DIR}/full-disk
+                 "AppendedArchiveFullDisk.*")
+add_test(NAME BundledLauncherFullDisk.FailedCopyFallsBackToTheInstalledTestAndTheQuestion
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/bundle/full-disk.sh ${CMAKE_SOURCE_DIR}/tests/bench/wine-run
+                 ${PIVRA_WINE_PREFIX} $<TARGET_FILE:e2e_tests> ${CMAKE_CURRENT_BINARY_DIR}/full-disk-launcher
+                 "BundledLauncherFullDisk.*")
+
+# The bundling tool, run on the build machine.
+pivra_bundle_tool(pivra_bundle_exe)
+pivra_add_host_project(pivra_bundle_checks SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/bundle PROGRAMS bundle_check
+                       CMAKE_ARGS -DPIVRA_BUNDLE_WERROR=ON)
+set(bundle_cases
+  RefusesWrongArgumentCount
+  RefusesMissingLauncher
+  RefusesLauncherFolder
+  RefusesMissingArchive
+  RefusesArchiveFolder
+  RefusesEmptyArchive
+  RefusesBundledLauncher
+  RefusesOutputEqualToAnInput
+  RefusesTextFileLauncher
+  RefusesMzWithoutPe
+  RefusesSignatureNotLast
+  RefusesTwoCertificates
+  RefusesArchiveTooLargeForSignature
+  RefusesMissingOutputFolder
+  FullDiskLeavesNoFile
+  RoundTripPlain
+  RoundTripSigned
+  ReplacesAnOlderOutput)
+foreach(case IN LISTS bundle_cases)
+  add_test(NAME Bundle.${case}
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/bundle/bundle_test.sh ${case} ${pivra_bundle_exe}
+                   ${pivra_bundle_checks_bundle_check} $<TARGET_FILE:PivraSuiteMessaging> ${PIVRA_SUITE_ZIP}
+                   ${CMAKE_CURRENT_BINARY_DIR}/bundle-tests/${case})
+endforeach()
+# What pivra_bundle_launcher made at build time.
+add_test(NAME Bundle.CMakeFunctionOutput
+         COMMAND ${pivra_bundle_checks_bundle_check} plain ${PIVRA_BUNDLED_LAUNCHER}
+                 $<TARGET_FILE:PivraSuiteMessaging> ${PIVRA_SUITE_ZIP})
+
+# AppendedArchiveLength under libFuzzer (clang, built by the test itself).
+add_test(NAME Fuzz.AppendedArchiveLength
+         COMMAND bash ${CMAKE_SOURCE_DIR}/fuzz/run.sh ${CMAKE_CURRENT_BINARY_DIR}/fuzz 10 5000000)

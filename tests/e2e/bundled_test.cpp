@@ -1,0 +1,219 @@
+// A launcher that carries the suite's archive: it installs from it on every
+// start, offline, without asking, and over a suite that is already there.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "acquire/trailer.h"
+#include "e2e/driver.h"
+#include "e2e/windows.h"
+#include "launcher/layout.h"
+#include "ui/texts.h"
+
+namespace e2e {
+namespace {
+
+constexpr const wchar_t* Caption = L"Pivra Suite Messaging";
+constexpr const wchar_t* ProgressClass = L"PivraSuiteLauncher";
+constexpr const wchar_t* DialogClass = L"#32770";
+
+// What one run showed until the launcher ended.
+struct Watched {
+    std::vector<std::wstring> statuses;  // the status line's texts, in order
+    bool boxSeen = false;                // any message box
+    bool progressSeen = false;
+    bool progressBeforeBox = false;
+    int exitCode = -1;
+};
+
+// Polls the launcher's windows until it ends. The status line is read from
+// the system's copy of its text, so a busy launcher can't stall the reading.
+Watched WatchUntilExit(LauncherRun& run, HWND* box = nullptr)
+{
+    Watched watched;
+    const ULONGLONG deadline = GetTickCount64() + LaunchTimeoutMs;
+    while (WaitForSingleObject(run.info.hProcess, 1) == WAIT_TIMEOUT && GetTickCount64() < deadline) {
+        for (const TopWindow& window : TopLevelWindows(run.info.dwProcessId)) {
+            if (!window.visible) {
+                continue;
+            }
+            if (window.className == DialogClass && window.title == Caption) {
+                watched.progressBeforeBox = watched.progressSeen;
+                watched.boxSeen = true;
+                if (box != nullptr) {
+                    *box = window.handle;
+                    return watched;  // the caller answers it and finishes the run
+                }
+            }
+            if (window.className == ProgressClass) {
+                watched.progressSeen = true;
+                const std::vector<HWND> children = ChildrenOf(window.handle);
+                const std::wstring text = children.empty() ? L"" : TextOf(children.front());
+                if (!text.empty() && (watched.statuses.empty() || watched.statuses.back() != text)) {
+                    watched.statuses.push_back(text);
+                }
+            }
+        }
+    }
+    watched.exitCode = FinishLauncher(run);
+    return watched;
+}
+
+std::wstring BundledLauncherPath()
+{
+    return PIVRA_BUNDLED_LAUNCHER_PATH;
+}
+
+class BundledLauncher : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(ServerDir().empty()) << "run inside the bench (tests/bench/sandbox.sh)";
+        RemoveSuite();
+        ClearRecord();
+        // Were it to download anyway, it would fail, and the log tells.
+        SetServerMode("404");
+        ClearServerLog();
+        DeleteFileW(StandinLog().c_str());
+        SetEnvironmentVariableW(L"PIVRA_STANDIN_LOG", StandinLog().c_str());
+        // Long enough to see the installing status whatever the polling.
+        SetEnvironmentVariableW(L"PIVRA_STANDIN_TAR_DELAY_MS", L"600");
+    }
+    void TearDown() override
+    {
+        SetEnvironmentVariableW(L"PIVRA_STANDIN_TAR_DELAY_MS", nullptr);
+        SetServerMode("ok");
+        RemoveSuite();
+    }
+};
+
+TEST_F(BundledLauncher, InstallsOfflineWithoutAskingAlsoOverAnInstalledSuite)
+{
+    struct Row {
+        const char* what;
+        bool suiteThere;
+    };
+    for (const Row& row : {Row{"no suite yet", false}, Row{"suite already installed", true}}) {
+        SCOPED_TRACE(row.what);
+        RemoveSuite();
+        ClearRecord();
+        ClearServerLog();
+        DeleteFileW(StandinLog().c_str());
+        if (row.suiteThere) {
+            // Something else stands there, so a real reinstall shows.
+            ASSERT_TRUE(InstallFixtureSuite());
+            WriteBytes(SuiteExePath(), "an older suite");
+        }
+
+        LauncherRun run = StartLauncherAt(BundledLauncherPath());
+        ASSERT_TRUE(run.started);
+        const Watched watched = WatchUntilExit(run);
+
+        EXPECT_EQ(watched.exitCode, 0);
+        EXPECT_FALSE(watched.boxSeen) << "a message box appeared";
+        ASSERT_FALSE(watched.statuses.empty()) << "no progress window with a status";
+        EXPECT_EQ(watched.statuses.front(), StatusInstalling);
+        for (const std::wstring& status : watched.statuses) {
+            EXPECT_EQ(status.find(L"Downloading"), std::wstring::npos) << "status: " << status;
+        }
+        EXPECT_TRUE(ServerRequests().empty()) << "the launcher asked the server for something";
+        const std::vector<std::wstring> runs = StandinRuns();
+        ASSERT_EQ(runs.size(), 1U) << "tar alone, once";
+        EXPECT_EQ(runs[0].rfind(L"tar\t", 0), 0U) << runs[0];
+        EXPECT_NE(runs[0].find(TempArchivePath()), std::wstring::npos) << runs[0];
+        EXPECT_FALSE(FileExists(TempArchivePath())) << "the copied archive was left behind";
+        EXPECT_TRUE(ReadBytes(SuiteExePath()) == ReadBytes(FixtureSuitePath())) << "the suite was not unpacked";
+        EXPECT_EQ(ShortcutNames(), PlaceShortcutNames());
+        SuiteRecord record;
+        ASSERT_TRUE(WaitForRecord(record, 10000)) << "the suite was not started";
+        EXPECT_EQ(record.arguments, L"--place messages");
+        EXPECT_EQ(_wcsicmp(record.workingFolder.c_str(), InstallDir().c_str()), 0) << record.workingFolder;
+    }
+}
+
+// A temp folder too small for the carried archive. Registered only when
+// PIVRA_SMALL_TEMP names a small file system (tests/bundle/full-disk.sh
+// provides one and checks that this ran). The failed copy is as good as no
+// archive: the launcher goes on with the installed test, then the question.
+class BundledLauncherFullDisk : public ::testing::Test {
+public:
+    void TestBody() override
+    {
+        wchar_t small[MAX_PATH] = {};
+        const DWORD smallLength = GetEnvironmentVariableW(L"PIVRA_SMALL_TEMP", small, MAX_PATH);
+        ASSERT_GT(smallLength, 0U);
+        ASSERT_LT(smallLength, static_cast<DWORD>(MAX_PATH));
+
+        // Launcher, 4 MiB of archive, trailer: made in the roomy temp folder.
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        const std::wstring bundled = std::wstring(temp) + L"pivra-full-disk-bundled.exe";
+        const std::string archive(std::size_t{4} << 20U, 'z');
+        const ArchiveTrailer trailer = MakeTrailer(archive.size());
+        WriteBytes(bundled, ReadBytes(LauncherPath()) + archive + std::string(trailer.begin(), trailer.end()));
+        ASSERT_EQ(ReadBytes(bundled).size(), ReadBytes(LauncherPath()).size() + archive.size() + TrailerSize);
+
+        struct Row {
+            const char* what;
+            bool suiteThere;
+        };
+        for (const Row& row : {Row{"no suite: the question", false}, Row{"suite installed: started", true}}) {
+            SCOPED_TRACE(row.what);
+            RemoveSuite();
+            ClearRecord();
+            if (row.suiteThere) {
+                ASSERT_TRUE(InstallFixtureSuite());
+            }
+            SetEnvironmentVariableW(L"TMP", small);
+            SetEnvironmentVariableW(L"TEMP", small);
+            const std::wstring partialPath = TempArchivePath();
+            DeleteFileW(partialPath.c_str());
+            LauncherRun run = StartLauncherAt(bundled);
+            ASSERT_TRUE(run.started);
+            HWND box = nullptr;
+            Watched watched = WatchUntilExit(run, &box);
+            if (box != nullptr) {
+                EXPECT_EQ(BoxText(box), InstallPrompt());
+                AnswerBox(box, IDNO);
+                watched.exitCode = FinishLauncher(run);
+            }
+            const std::string partial = ReadBytes(partialPath);
+            DeleteFileW(partialPath.c_str());
+            SetEnvironmentVariableW(L"TMP", temp);
+            SetEnvironmentVariableW(L"TEMP", temp);
+
+            EXPECT_EQ(watched.exitCode, 0);
+            EXPECT_FALSE(watched.progressBeforeBox) << "the progress window came before the question";
+            EXPECT_GT(partial.size(), 0U) << "no partial copy was left";
+            EXPECT_LT(partial.size(), archive.size());
+            SuiteRecord record;
+            if (row.suiteThere) {
+                EXPECT_FALSE(watched.boxSeen) << "asked although the suite is installed";
+                EXPECT_FALSE(watched.progressSeen);
+                ASSERT_TRUE(WaitForRecord(record, 10000)) << "the installed suite was not started";
+                EXPECT_EQ(record.arguments, L"--place messages");
+            } else {
+                EXPECT_TRUE(watched.boxSeen) << "no question after the failed copy";
+                EXPECT_FALSE(WaitForRecord(record, 500)) << "a suite was started after No";
+            }
+        }
+        RemoveSuite();
+        DeleteFileW(bundled.c_str());
+    }
+};
+
+// NOLINTNEXTLINE(cert-err58-cpp): GoogleTest registers tests at static initialisation.
+[[maybe_unused]] const bool FullDiskRegistered = [] {
+    if (GetEnvironmentVariableW(L"PIVRA_SMALL_TEMP", nullptr, 0) == 0) {
+        return false;
+    }
+    ::testing::RegisterTest("BundledLauncherFullDisk", "FailedCopyFallsBackToTheInstalledTestAndTheQuestion", nullptr,
+                            nullptr, __FILE__, __LINE__,
+                            []() -> ::testing::Test* { return new BundledLauncherFullDisk; });
+    return true;
+}();
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,35 @@
+// Writes a launcher that carries the suite's archive: launcher, archive,
+// trailer; inside the certificate table when the launcher is signed.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+// The exit codes of pivra-bundle, one per kind of refusal.
+enum class BundleResult : int {
+    Done = 0,
+    Internal = 1,            // out of memory and the like
+    Usage = 2,               // wrong arguments
+    LauncherUnreadable = 3,  // missing, not a regular file, or can't be read
+    ArchiveUnreadable = 4,   // the same for the archive
+    ArchiveEmpty = 5,
+    AlreadyBundled = 6,  // the launcher ends in a valid trailer
+    OutputIsInput = 7,   // the output path names an input
+    NotPe = 8,
+    SignatureLayout = 9,     // signed, but the certificate table can't be grown safely
+    SignatureTooLarge = 10,  // the grown certificate table would not fit its 32-bit size
+    WriteFailed = 11,        // the output could not be written or put in place
+};
+
+struct BundleOutcome {
+    BundleResult result = BundleResult::Done;
+    std::string message;  // why, when result is not Done
+    bool signedLauncher = false;
+    std::uint64_t archiveLength = 0;
+};
+
+// Writes output from launcher and archive through a temp file beside it,
+// renamed into place at the end; after a refusal or failure no file is left
+// at output nor beside it (an output that was there before stays untouched).
+BundleOutcome BundleLauncher(const std::filesystem::path& launcher, const std::filesystem::path& archive,
+                             const std::filesystem::path& output);
