@@ -1,0 +1,154 @@
+// DLL planting: the launcher run from a Downloads folder where a page has
+// dropped DLLs under well-known names. Wine is told to prefer native DLLs of
+// those names, so it searches the program's folder first, as Windows does
+// for every DLL that is not a KnownDLL. No planted copy may ever load.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "e2e/driver.h"
+#include "launcher/layout.h"
+#include "ui/texts.h"
+
+namespace e2e {
+namespace {
+
+constexpr const wchar_t* Caption = L"Pivra Suite Messaging";
+
+// The planted names (see planted.cmake), which CTest also tells Wine to
+// prefer native copies of.
+std::vector<std::wstring> PlantedNamesFrom(const std::wstring& list)
+{
+    std::vector<std::wstring> names;
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t comma = std::min(list.find(L',', start), list.size());
+        names.push_back(list.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return names;
+}
+
+const std::vector<std::wstring>& PlantedNames()
+{
+    static const std::vector<std::wstring> names = PlantedNamesFrom(PIVRA_PLANTED_NAMES);
+    return names;
+}
+
+std::wstring Downloads()
+{
+    return KnownFolderPath(FOLDERID_Downloads) + L"\\planted\\";
+}
+
+std::wstring Marker(const std::wstring& name)
+{
+    return Downloads() + name + L".dll.loaded";
+}
+
+std::vector<std::wstring> LoadedPlantedCopies()
+{
+    std::vector<std::wstring> loaded;
+    for (const std::wstring& name : PlantedNames()) {
+        if (FileExists(Marker(name))) {
+            loaded.push_back(name);
+        }
+    }
+    return loaded;
+}
+
+std::wstring Joined(const std::vector<std::wstring>& names)
+{
+    std::wstring joined;
+    for (const std::wstring& name : names) {
+        joined += (joined.empty() ? L"" : L",") + name;
+    }
+    return joined;
+}
+
+class PlantedDlls : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(ServerDir().empty()) << "run inside the bench (tests/bench/sandbox.sh)";
+        std::error_code ignored;
+        std::filesystem::remove_all(Downloads(), ignored);
+        ASSERT_TRUE(std::filesystem::create_directories(Downloads()));
+        launcher_ = Downloads() + L"PivraSuiteMessaging.exe";
+        ASSERT_NE(CopyFileW(LauncherPath().c_str(), launcher_.c_str(), FALSE), FALSE);
+        ASSERT_NE(CopyFileW(PIVRA_SEARCH_CONTROL_PATH, (Downloads() + L"control.exe").c_str(), FALSE), FALSE);
+        for (const std::wstring& name : PlantedNames()) {
+            ASSERT_NE(CopyFileW(PIVRA_PLANTED_DLL_PATH, (Downloads() + name + L".dll").c_str(), FALSE), FALSE);
+        }
+        wchar_t overrides[4096] = {};
+        GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 4096);
+        ASSERT_EQ(std::wstring(overrides).rfind(std::wstring(PIVRA_PLANTED_NAMES) + L"=n,b;", 0), 0U)
+            << "run by CTest, which prefers the planted names' native copies: " << overrides;
+        RemoveSuite();
+        ClearRecord();
+        SetServerMode("ok");
+    }
+    void TearDown() override
+    {
+        RemoveSuite();
+        std::error_code ignored;
+        std::filesystem::remove_all(Downloads(), ignored);
+    }
+
+    std::wstring launcher_;
+};
+
+// Without it, a launcher that passes would prove nothing.
+TEST_F(PlantedDlls, ControlProgramTrustingTheDefaultSearchLoadsEveryPlantedCopy)
+{
+    std::wstring commandLine = L"\"" + Downloads() + L"control.exe\"";
+    for (const std::wstring& name : PlantedNames()) {
+        commandLine += L" " + name + L".dll";
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    ASSERT_NE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, Downloads().c_str(),
+                             &startup, &process),
+              FALSE);
+    WaitForSingleObject(process.hProcess, LaunchTimeoutMs);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(LoadedPlantedCopies(), PlantedNames());
+}
+
+TEST_F(PlantedDlls, LauncherLoadsNoneOnEitherRoad)
+{
+    struct Row {
+        const char* road;
+        bool suiteThere;
+    };
+    for (const Row& row : {Row{"installed road", true}, Row{"download and install", false}}) {
+        SCOPED_TRACE(row.road);
+        for (const std::wstring& name : PlantedNames()) {
+            DeleteFileW(Marker(name).c_str());
+        }
+        RemoveSuite();
+        ClearRecord();
+        if (row.suiteThere) {
+            ASSERT_TRUE(InstallFixtureSuite());
+        }
+        LauncherRun run = StartLauncherAt(launcher_);
+        ASSERT_TRUE(run.started);
+        if (!row.suiteThere) {
+            HWND question = WaitForWindow(L"#32770", Caption, LaunchTimeoutMs);
+            ASSERT_NE(question, nullptr) << "no question box";
+            AnswerBox(question, IDYES);
+        }
+        EXPECT_EQ(FinishLauncher(run), 0);
+        SuiteRecord record;
+        EXPECT_TRUE(WaitForRecord(record, 10000)) << "the suite was not started";
+        EXPECT_EQ(Joined(LoadedPlantedCopies()), L"") << "planted copies loaded";
+    }
+}
+
+}  // namespace
+}  // namespace e2e
