@@ -11,7 +11,7 @@ set(PIVRA_ARTIFACTS_DIR ${CMAKE_BINARY_DIR}/artifacts)
 file(MAKE_DIRECTORY ${PIVRA_ARTIFACTS_DIR})
 
 set(PIVRA_UI_TEST_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/e2e/ui_test.cpp)
-target_sources(e2e_tests PRIVATE ${PIVRA_UI_TEST_SOURCES} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/windows.cpp)
+target_sources(e2e_tests PRIVATE ${PIVRA_UI_TEST_SOURCES})
 target_compile_definitions(e2e_tests PRIVATE
   PIVRA_UI_PROBE_PATH=L"Z:$<TARGET_FILE:ui_probe>"
   PIVRA_ARTIFACTS_DIR="${PIVRA_ARTIFACTS_DIR}"

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "e2e/windows.h"
 #include "launcher/layout.h"
 
 namespace e2e {
@@ -20,24 +21,6 @@ std::wstring FromUtf8(const std::string& text)
     std::wstring result(static_cast<std::size_t>(size), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size);
     return result;
-}
-
-struct WindowSearch {
-    DWORD processId;
-    std::vector<std::wstring>* titles;
-};
-
-BOOL CALLBACK CollectWindow(HWND window, LPARAM parameter)
-{
-    auto* search = reinterpret_cast<WindowSearch*>(parameter);  // NOLINT(performance-no-int-to-ptr): EnumWindows' way
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == search->processId && IsWindowVisible(window) != FALSE) {
-        wchar_t title[256] = {};
-        GetWindowTextW(window, title, 256);
-        search->titles->push_back(title);
-    }
-    return TRUE;
 }
 
 }  // namespace
@@ -180,10 +163,13 @@ int FinishLauncher(LauncherRun& run, DWORD timeoutMs)
         return -2;
     }
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    WindowSearch search{run.info.dwProcessId, &run.windowTitles};
     int result = -1;
     for (;;) {
-        EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
+        for (const TopWindow& window : TopLevelWindows(run.info.dwProcessId)) {
+            if (window.visible) {
+                run.windowTitles.push_back(window.title);
+            }
+        }
         if (WaitForSingleObject(run.info.hProcess, 10) == WAIT_OBJECT_0) {
             DWORD code = 0;
             GetExitCodeProcess(run.info.hProcess, &code);
