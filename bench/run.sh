@@ -21,7 +21,7 @@ esac
 
 if [ -z "${PIVRA_BENCH_INSIDE:-}" ]; then
     . "$root/tests/bench/deps.sh"
-    pivra_install_deps
+    pivra_install_deps curl
     mkdir -p "$build"
     build=$(cd "$build" && pwd)
     log="$build/bench-build.log"

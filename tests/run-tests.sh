@@ -9,7 +9,18 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/tests/bench/deps.sh"
+
+# Runs one stage of the command and reports how long it took.
+stage_started=$(date +%s)
+stage_done() {  # <name>
+    local now
+    now=$(date +%s)
+    printf '== stage %-40s %5d s\n' "$1" $((now - stage_started))
+    stage_started=$now
+}
+
 pivra_install_deps
+stage_done "packages"
 
 configure_and_build() {  # <build dir> <toolchain file>
     cmake -S "$root" -B "$1" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$2" -DDownloadHost=localhost \
@@ -25,17 +36,23 @@ fi
 gcc_build="$root/build"
 clang_build="$root/build-clang"
 configure_and_build "$gcc_build" mingw-w64-x86_64.cmake
+stage_done "g++ build"
 configure_and_build "$clang_build" clang-mingw-x86_64.cmake
+stage_done "clang build"
 
 echo "== formatting and static analysis"
 "$root/tests/checks/lint.sh" "$clang_build"
+stage_done "formatting and static analysis"
 
 echo "== clang build: end-to-end tests"
 "$root/tests/bench/sandbox.sh" "$clang_build" ctest --test-dir "$clang_build" --output-on-failure -R '^(InstalledRoad|Download|Install|LauncherFile|Layout|Trailer|Texts|Unpack|Shortcuts\.Paths)' "$@"
+stage_done "clang build's tests"
 
 echo "== g++ build, a profile named Zoë O'Neil: both install roads"
 USER="Zoë O'Neil" PIVRA_PREFIX=wineprefix-oneil "$root/tests/bench/sandbox.sh" "$gcc_build" \
     ctest --test-dir "$gcc_build" --output-on-failure -R '^(InstalledRoad|Install|Shortcuts\.ReadBack)' "$@"
+stage_done "tests in the Zoë O'Neil profile"
 
 echo "== g++ build: every test"
 "$root/tests/bench/sandbox.sh" "$gcc_build" ctest --test-dir "$gcc_build" --output-on-failure "$@"
+stage_done "g++ build's tests"

@@ -1,13 +1,15 @@
 # Sourced: installs the Debian packages the build and the bench need,
-# asking apt only when one of them is missing.
+# asking apt only when one of them is missing. A caller that needs more
+# (the benchmark's curl) names them as arguments.
+# wine64 alone has neither `wine` nor `wineboot`: those come with `wine`.
 pivra_packages="cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
- mingw-w64-x86-64-dev libz-mingw-w64-dev googletest wine64 xvfb xauth iproute2 util-linux openssl python3
- python3-pefile liblnk-utils imagemagick curl clang lld llvm-14 clang-tidy clang-format
+ mingw-w64-x86-64-dev libz-mingw-w64-dev googletest wine64 wine xvfb xauth iproute2 util-linux openssl python3
+ python3-pefile liblnk-utils imagemagick clang lld llvm-14 clang-tidy clang-format
  g++ osslsigncode libclang-rt-14-dev"
 
-pivra_install_deps() {
+pivra_install_deps() {  # [extra package...]
     missing=""
-    for package in $pivra_packages; do
+    for package in $pivra_packages "$@"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
             missing="$missing $package"
     done

@@ -7,8 +7,14 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$1
 cd "$root"
 
-mapfile -t sources < <(git ls-files -co --exclude-standard '*.cpp' '*.h' | grep -v -e '^tests/third_party/' -e '^build')
+# Every C++ file of the project's own, whether or not git is at hand.
+mapfile -t sources < <(find . \( -path './build*' -o -path ./.git -o -path ./tests/third_party \) -prune -o \
+    -type f \( -name '*.cpp' -o -name '*.h' \) -print | sed 's|^\./||' | LC_ALL=C sort)
 status=0
+if [ "${#sources[@]}" -eq 0 ]; then
+    echo "lint: found no C++ files under $root" >&2
+    exit 1
+fi
 
 unformatted=()
 for file in "${sources[@]}"; do
@@ -24,12 +30,17 @@ done
 # clang tree, so its compile commands can't tell clang-tidy how to read them.
 mapfile -t units < <(printf '%s\n' "${sources[@]}" | grep '\.cpp$' | grep -v -e '^fuzz/' -e '^tools/bundle/')
 findings=$(mktemp)
-printf '%s\n' "${units[@]}" |
-    xargs -P 2 -n 1 clang-tidy -p "$build" --quiet 2>/dev/null |
-    grep -E '(^|: )(warning|error): ' | sort -u >"$findings"
+printf '%s\n' "${units[@]}" | xargs -P 2 -n 1 clang-tidy -p "$build" --quiet 2>/dev/null >"$findings.raw"
+tidy_status=$?
+grep -E '(^|: )(warning|error): ' "$findings.raw" | sort -u >"$findings"
 count=$(wc -l <"$findings")
 echo "clang-tidy: ${#units[@]} files, $count findings"
 sed 's/^/  /' "$findings"
 [ "$count" -eq 0 ] || status=1
-rm -f "$findings"
+# 124 and up: clang-tidy was missing, killed or could not be run at all.
+if [ "$tidy_status" -ge 124 ]; then
+    echo "clang-tidy did not run (xargs ended with $tidy_status)"
+    status=1
+fi
+rm -f "$findings" "$findings.raw"
 exit $status
