@@ -102,7 +102,7 @@ fi
 
 echo
 echo "== fresh-machine: CTest summaries inside the root"
-grep -E '^(== |[0-9]+% tests passed|Total Test time|The following tests FAILED)|^[[:space:]]+[0-9]+ - .*\((Failed|Timeout|Not Run|SEGFAULT|Exception)' "$log" || echo "(none)"
+grep -E '^(== [^s]|[0-9]+% tests passed|Total Test time|The following tests FAILED)|^[[:space:]]+[0-9]+ - .*\((Failed|Timeout|Not Run|SEGFAULT|Exception)' "$log" || echo "(none)"
 echo
 echo "== fresh-machine: stage times"
 # The command's own stages, when it reports them.
