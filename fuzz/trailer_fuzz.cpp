@@ -31,8 +31,8 @@ std::int64_t ExpectedEnd(std::int64_t fileSize, const unsigned char* header, std
     if (fileSize <= 0) {
         return 0;
     }
-    const Wide known = headerSize < static_cast<std::uint64_t>(fileSize) ? static_cast<Wide>(headerSize)
-                                                                         : static_cast<Wide>(fileSize);
+    const Wide known =
+        headerSize < static_cast<std::uint64_t>(fileSize) ? static_cast<Wide>(headerSize) : static_cast<Wide>(fileSize);
     const auto at = [header](Wide offset) { return header + static_cast<std::size_t>(offset); };
     if (known < 2 || header[0] != 'M' || header[1] != 'Z') {
         return fileSize;
@@ -145,7 +145,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // MakeTrailer of any length reads back as that length when it fits.
     const std::uint64_t anyLength = Number(input + 16, 8);
     const std::uint64_t readBack = AppendedArchiveLength(fileSize, MakeTrailer(anyLength));
-    const bool fits = fileSize > 16 && anyLength >= 1 && static_cast<Wide>(anyLength) + 16 <= static_cast<Wide>(fileSize);
+    const bool fits =
+        fileSize > 16 && anyLength >= 1 && static_cast<Wide>(anyLength) + 16 <= static_cast<Wide>(fileSize);
     const std::uint64_t wanted = fits ? anyLength : 0;
     if (readBack != wanted) {
         Violated("MakeTrailer round trip", fileSize, readBack, wanted);

@@ -20,8 +20,8 @@ bool RunHidden(const std::wstring& program, const std::wstring& commandLine, boo
     std::vector<wchar_t> line(commandLine.c_str(), commandLine.c_str() + commandLine.size() + 1);
     // Named by its full path, the program is never searched for, so nothing
     // beside the launcher (a Downloads folder) can stand in for it.
-    if (CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, hidden ? CREATE_NO_WINDOW : 0, nullptr, nullptr,
-                       &startup, &info) == FALSE) {
+    if (CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, hidden ? CREATE_NO_WINDOW : 0, nullptr,
+                       nullptr, &startup, &info) == FALSE) {
         return false;
     }
     const KernelHandle process(info.hProcess);

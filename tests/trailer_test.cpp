@@ -128,8 +128,7 @@ TEST(Trailer, EndsAtTheFileOrBeforeALastCertificateTable)
         {"table in a file over 4 GiB", 0x100000008LL, table(0xFFFFFFF0U, 0x18), 0xFFFFFFF0LL},
         {"no PE file: the end", 5000, notPe, 5000},
         {"an archive from offset 0", 5000, zipAtStart, 5000},
-        {"no room for a security entry (4 directories)", 100000,
-         with([](PeFields& f) {
+        {"no room for a security entry (4 directories)", 100000, with([](PeFields& f) {
              f.directoryCount = 4;
              f.tableOffset = 1;  // beyond the count: not read
          }),
@@ -141,8 +140,7 @@ TEST(Trailer, EndsAtTheFileOrBeforeALastCertificateTable)
         {"table of fewer than 8 bytes", 98004, table(98000, 4), 0},
         {"table size without offset", 2000, table(0, 2000), 0},
         {"table offset without size", 98000, table(98000, 0), 0},
-        {"the count names an entry the optional header lacks", 100000,
-         with([](PeFields& f) {
+        {"the count names an entry the optional header lacks", 100000, with([](PeFields& f) {
              f.optionalSize = 140;
              f.tableOffset = 98000;
              f.tableSize = 2000;

@@ -78,8 +78,7 @@ int Check(const std::string& mode, const Bytes& bundled, const Bytes& launcher, 
         return Fail("the file names no certificate table");
     }
     ArchiveTrailer trailer = {};
-    std::copy(bundled.begin() + (end - static_cast<std::int64_t>(TrailerSize)), bundled.begin() + end,
-              trailer.begin());
+    std::copy(bundled.begin() + (end - static_cast<std::int64_t>(TrailerSize)), bundled.begin() + end, trailer.begin());
     const std::uint64_t length = AppendedArchiveLength(end, trailer);
     if (length == 0) {
         return Fail("no valid trailer at offset " + std::to_string(end - static_cast<std::int64_t>(TrailerSize)));
@@ -119,9 +118,10 @@ int Check(const std::string& mode, const Bytes& bundled, const Bytes& launcher, 
             return Fail("a padding byte is not zero at offset " + std::to_string(i));
         }
     }
-    std::printf("%s: archive of %llu bytes at offset %llu after %llu bytes of padding, trailer ending at %lld of %lld\n",
-                mode.c_str(), static_cast<unsigned long long>(length), static_cast<unsigned long long>(start),
-                static_cast<unsigned long long>(padding), static_cast<long long>(end), static_cast<long long>(size));
+    std::printf(
+        "%s: archive of %llu bytes at offset %llu after %llu bytes of padding, trailer ending at %lld of %lld\n",
+        mode.c_str(), static_cast<unsigned long long>(length), static_cast<unsigned long long>(start),
+        static_cast<unsigned long long>(padding), static_cast<long long>(end), static_cast<long long>(size));
     return 0;
 }
 

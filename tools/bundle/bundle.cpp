@@ -174,8 +174,8 @@ BundleOutcome BundleLauncher(const fs::path& launcher, const fs::path& archive, 
     const std::int64_t trailerEnd = TrailerEnd(imageSize, image.data(), image.size());
     if (trailerEnd > static_cast<std::int64_t>(TrailerSize)) {
         ArchiveTrailer trailer = {};
-        std::copy(image.begin() + (trailerEnd - static_cast<std::int64_t>(TrailerSize)),
-                  image.begin() + trailerEnd, trailer.begin());
+        std::copy(image.begin() + (trailerEnd - static_cast<std::int64_t>(TrailerSize)), image.begin() + trailerEnd,
+                  trailer.begin());
         const std::uint64_t carried = AppendedArchiveLength(trailerEnd, trailer);
         if (carried != 0) {
             return Refuse(BundleResult::AlreadyBundled,

@@ -24,7 +24,7 @@ enum class BundleResult : int {
 
 struct BundleOutcome {
     BundleResult result = BundleResult::Done;
-    std::string message;  // why, when result is not Done
+    std::string message;        // why, when result is not Done
     std::uint64_t padding = 0;  // zeros between the launcher and the archive
     std::uint64_t archiveLength = 0;
 };

@@ -31,8 +31,8 @@ int Run(const std::vector<std::filesystem::path>& arguments)
         std::cerr << "pivra-bundle: " << outcome.message << "\n";
         return static_cast<int>(outcome.result);
     }
-    std::cout << "pivra-bundle: " << outcome.archiveLength << " archive bytes appended after "
-              << outcome.padding << " bytes of padding\n";
+    std::cout << "pivra-bundle: " << outcome.archiveLength << " archive bytes appended after " << outcome.padding
+              << " bytes of padding\n";
     return 0;
 }
 
