@@ -17,7 +17,7 @@ inline constexpr std::size_t PeHeaderReadSize = 4096;
 using ArchiveTrailer = std::array<unsigned char, TrailerSize>;
 
 // Where the trailer of a file of fileSize bytes ends, read from the file's
-// first headerSize bytes (all of it, or its first PeHeaderReadSize):
+// first headerSize bytes (of which the first PeHeaderReadSize are used):
 // fileSize when the file is no PE file (no "MZ") or its PE header names no
 // certificate table; the table's offset when the table is the last thing in
 // the file. 0 when the file can carry no archive: a size of 0 or less, or any

@@ -31,8 +31,10 @@ std::int64_t ExpectedEnd(std::int64_t fileSize, const unsigned char* header, std
     if (fileSize <= 0) {
         return 0;
     }
-    const Wide known =
-        headerSize < static_cast<std::uint64_t>(fileSize) ? static_cast<Wide>(headerSize) : static_cast<Wide>(fileSize);
+    Wide known = headerSize < 4096 ? headerSize : 4096;
+    if (known > static_cast<Wide>(fileSize)) {
+        known = static_cast<Wide>(fileSize);
+    }
     const auto at = [header](Wide offset) { return header + static_cast<std::size_t>(offset); };
     if (known < 2 || header[0] != 'M' || header[1] != 'Z') {
         return fileSize;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -71,7 +72,9 @@ void Put(std::vector<unsigned char>& bytes, std::size_t offset, std::uint64_t va
 
 std::vector<unsigned char> PeHeader(const PeFields& fields)
 {
-    std::vector<unsigned char> bytes(0x400, 0xCC);
+    // Room for the headers where the pointer puts them, within reason.
+    const std::size_t room = fields.peHeader < 0x10000 ? fields.peHeader + 0x200 : 0;
+    std::vector<unsigned char> bytes(std::max<std::size_t>(0x400, room), 0xCC);
     bytes[0] = 'M';
     bytes[1] = 'Z';
     Put(bytes, 0x3C, fields.peHeader, 4);
@@ -149,7 +152,12 @@ TEST(Trailer, EndsAtTheFileOrBeforeALastCertificateTable)
         {"optional header shorter than its count field", 100000, with([](PeFields& f) { f.optionalSize = 100; }), 0},
         {"unknown optional header magic", 100000, with([](PeFields& f) { f.magic = 0x107; }), 0},
         {"no PE signature", 100000, with([](PeFields& f) { f.signature = "NE"; }), 0},
-        {"PE header beyond the bytes read", 100000, with([](PeFields& f) { f.peHeader = 0x3000; }), 0},
+        {"PE header beyond the first 4096 bytes, all of them given", 100000, with([](PeFields& f) {
+             f.peHeader = 0x1000;
+             f.tableOffset = 98000;
+             f.tableSize = 2000;
+         }),
+         0},
         {"PE header pointer wraps", 100000, with([](PeFields& f) { f.peHeader = 0xFFFFFFF0U; }), 0},
         {"MZ and no DOS header", 10, {'M', 'Z', 0, 0, 0, 0, 0, 0, 0, 0}, 0},
         {"empty file", 0, {}, 0},
