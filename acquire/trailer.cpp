@@ -35,7 +35,7 @@ std::int64_t TrailerEnd(std::int64_t fileSize, const unsigned char* header, std:
     const auto size = static_cast<std::uint64_t>(fileSize);
     // Headers beyond the first PeHeaderReadSize bytes count as cut short,
     // however much the caller holds, so that every reader agrees.
-    const std::uint64_t known = std::min<std::uint64_t>({headerSize, PeHeaderReadSize, size});
+    const std::uint64_t known = std::min({std::uint64_t{headerSize}, std::uint64_t{PeHeaderReadSize}, size});
     // Only a PE file can be signed; anything else ends in its trailer.
     if (known < 2 || header[0] != 'M' || header[1] != 'Z') {
         return fileSize;

@@ -27,6 +27,16 @@ pivra_bundle_launcher(signed_bundled_launcher
   SIGN_COMMAND osslsigncode sign -certs ${PIVRA_SIGNER_DIR}/signer.pem -key ${PIVRA_SIGNER_DIR}/signer.key
                -h sha256 -n "Pivra Suite Messaging" -in <UNSIGNED> -out <SIGNED>
   DEPENDS fixture_suite_zip ${PIVRA_SIGNER_DIR}/signer.pem ${PIVRA_SIGNER_DIR}/signer.key)
+# And with a tool that signs in place (as signtool does), here osslsigncode
+# wrapped so.
+set(PIVRA_SIGNED_IN_PLACE_LAUNCHER ${CMAKE_CURRENT_BINARY_DIR}/PivraSuiteMessaging-bundled-signed-in-place.exe)
+pivra_bundle_launcher(signed_in_place_bundled_launcher
+  LAUNCHER PivraSuiteMessaging
+  ARCHIVE ${PIVRA_SUITE_ZIP}
+  OUTPUT ${PIVRA_SIGNED_IN_PLACE_LAUNCHER}
+  SIGN_COMMAND sh -c "osslsigncode sign -certs \"$1/signer.pem\" -key \"$1/signer.key\" -h sha256 -in \"$2\" -out \"$2.new\" >/dev/null && mv \"$2.new\" \"$2\""
+               sign-in-place ${PIVRA_SIGNER_DIR} <SIGNED>
+  DEPENDS fixture_suite_zip ${PIVRA_SIGNER_DIR}/signer.pem ${PIVRA_SIGNER_DIR}/signer.key)
 
 # Windows side, in unit_tests.
 target_sources(unit_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/appended_test.cpp)
@@ -93,7 +103,7 @@ add_test(NAME Bundle.CMakeFunctionSignedOutput
                  ${pivra_bundle_checks_bundle_check} $<TARGET_FILE:PivraSuiteMessaging> ${PIVRA_SUITE_ZIP}
                  ${CMAKE_CURRENT_BINARY_DIR}/bundle-tests/SignedAtBuildTime)
 set_tests_properties(Bundle.CMakeFunctionSignedOutput PROPERTIES ENVIRONMENT
-                     "PIVRA_SIGNER_DIR=${PIVRA_SIGNER_DIR};PIVRA_SIGNED_BUNDLE=${PIVRA_SIGNED_BUNDLED_LAUNCHER}")
+  "PIVRA_SIGNER_DIR=${PIVRA_SIGNER_DIR};PIVRA_SIGNED_BUNDLES=${PIVRA_SIGNED_BUNDLED_LAUNCHER}|${PIVRA_SIGNED_IN_PLACE_LAUNCHER}")
 
 # TrailerEnd and AppendedArchiveLength under libFuzzer (clang, built by the test itself).
 add_test(NAME Fuzz.AppendedArchiveLength

@@ -92,8 +92,8 @@ std::vector<unsigned char> PeHeader(const PeFields& fields)
     Put(bytes, optional, fields.magic, 2);
     const std::size_t countField = plus ? 108 : 92;
     Put(bytes, optional + countField, fields.directoryCount, 4);
-    Put(bytes, optional + countField + 4 + 4 * 8, fields.tableOffset, 4);
-    Put(bytes, optional + countField + 4 + 4 * 8 + 4, fields.tableSize, 4);
+    Put(bytes, optional + countField + 4 + std::size_t{4} * 8, fields.tableOffset, 4);
+    Put(bytes, optional + countField + 4 + std::size_t{4} * 8 + 4, fields.tableSize, 4);
     return bytes;
 }
 

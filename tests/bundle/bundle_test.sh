@@ -249,10 +249,15 @@ SignAfterBundling)
     ;;
 SignedAtBuildTime)
     # What pivra_bundle_launcher made with its SIGN_COMMAND; the test key's
-    # folder in PIVRA_SIGNER_DIR, the file in PIVRA_SIGNED_BUNDLE.
+    # folder in PIVRA_SIGNER_DIR, the files in PIVRA_SIGNED_BUNDLES, split by |.
     cp -r "$PIVRA_SIGNER_DIR" "$work/pki"
-    expect_verified "$PIVRA_SIGNED_BUNDLE"
-    "$checker" signed "$PIVRA_SIGNED_BUNDLE" "$launcher" "$archive" || fail "the check failed"
+    IFS='|' read -r -a bundles <<<"$PIVRA_SIGNED_BUNDLES"
+    [ "${#bundles[@]}" -gt 0 ] || fail "no signed bundles named"
+    for bundle in "${bundles[@]}"; do
+        expect_verified "$bundle"
+        "$checker" signed "$bundle" "$launcher" "$archive" || fail "the check failed: $bundle"
+        [ ! -e "$bundle.signing" ] || fail "the signing copy was left: $bundle.signing"
+    done
     ;;
 ReplacesAnOlderOutput)
     random_file "$work/out/bundled.exe" 3000000
