@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <array>
 #include <vector>
 
 #include "acquire/trailer.h"
@@ -31,6 +33,16 @@ bool CopyBytes(HANDLE source, HANDLE destination, std::uint64_t length)
     return true;
 }
 
+// Reads count bytes from offset into data; false unless all of them arrived.
+bool ReadAt(HANDLE file, std::int64_t offset, void* data, DWORD count)
+{
+    LARGE_INTEGER position = {};
+    position.QuadPart = offset;
+    SetFilePointerEx(file, position, nullptr, FILE_BEGIN);
+    DWORD read = 0;
+    return ReadFile(file, data, count, &read, nullptr) != FALSE && read == count;
+}
+
 }  // namespace
 
 std::wstring ExtractAppendedArchiveFrom(const wchar_t* sourcePath)
@@ -43,19 +55,25 @@ std::wstring ExtractAppendedArchiveFrom(const wchar_t* sourcePath)
     if (GetFileSizeEx(source.Get(), &size) == FALSE || size.QuadPart <= static_cast<LONGLONG>(TrailerSize)) {
         return {};
     }
-    LARGE_INTEGER position = {};
-    position.QuadPart = size.QuadPart - static_cast<LONGLONG>(TrailerSize);
-    SetFilePointerEx(source.Get(), position, nullptr, FILE_BEGIN);
-    ArchiveTrailer trailer = {};
-    DWORD read = 0;
-    if (ReadFile(source.Get(), trailer.data(), TrailerSize, &read, nullptr) == FALSE || read != TrailerSize) {
+    // A signed file's trailer stands before its certificate table, which only
+    // the PE header can point out.
+    std::array<unsigned char, PeHeaderReadSize> header = {};
+    const auto headerSize = static_cast<DWORD>(std::min(size.QuadPart, static_cast<LONGLONG>(PeHeaderReadSize)));
+    if (!ReadAt(source.Get(), 0, header.data(), headerSize)) {
         return {};
     }
-    const std::uint64_t length = AppendedArchiveLength(size.QuadPart, trailer);
+    const std::int64_t trailerEnd = TrailerEnd(size.QuadPart, header.data(), headerSize);
+    ArchiveTrailer trailer = {};
+    if (trailerEnd <= static_cast<std::int64_t>(TrailerSize) ||
+        !ReadAt(source.Get(), trailerEnd - static_cast<std::int64_t>(TrailerSize), trailer.data(), TrailerSize)) {
+        return {};
+    }
+    const std::uint64_t length = AppendedArchiveLength(trailerEnd, trailer);
     if (length == 0) {
         return {};
     }
-    position.QuadPart -= static_cast<LONGLONG>(length);
+    LARGE_INTEGER position = {};
+    position.QuadPart = trailerEnd - static_cast<LONGLONG>(TrailerSize) - static_cast<LONGLONG>(length);
     SetFilePointerEx(source.Get(), position, nullptr, FILE_BEGIN);
 
     std::wstring path = TempArchivePath();

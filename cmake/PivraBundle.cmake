@@ -1,4 +1,5 @@
 # pivra_bundle_launcher(<name> LAUNCHER <file or target> ARCHIVE <zip> OUTPUT <file>
+#                       [SIGN_COMMAND <command> <argument>...]
 #                       [DEPENDS <targets or files>...] [EXCLUDE_FROM_ALL])
 #
 # Adds the custom target <name>, which writes OUTPUT at build time: the
@@ -7,6 +8,17 @@
 # relative OUTPUT from the current binary folder, as add_custom_command does.
 # DEPENDS names what makes the inputs (the target that packs the archive).
 # The target's property PIVRA_BUNDLED_FILE holds the output's full path.
+#
+# SIGN_COMMAND signs the bundled file, so that the signature covers the
+# archive (a launcher signed before bundling is refused). In its arguments
+# <UNSIGNED> stands for the bundled file and <SIGNED> for the file the signed
+# copy goes to, e.g.
+#   SIGN_COMMAND osslsigncode sign -pkcs12 key.p12 -h sha256 -in <UNSIGNED> -out <SIGNED>
+# A tool that signs in place names <SIGNED> alone; the bundled file is copied
+# there first:
+#   SIGN_COMMAND signtool sign /fd sha256 /a <SIGNED>
+# OUTPUT appears only once the signing succeeded; the unsigned bundle stays
+# beside it as OUTPUT.unsigned.
 #
 # pivra-bundle runs on the build machine, so it is built there with the
 # host's own compiler, in a CMake build of its own (ExternalProject): the
@@ -66,7 +78,7 @@ function(pivra_bundle_tool out_var)
 endfunction()
 
 function(pivra_bundle_launcher name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "EXCLUDE_FROM_ALL" "LAUNCHER;ARCHIVE;OUTPUT" "DEPENDS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "EXCLUDE_FROM_ALL" "LAUNCHER;ARCHIVE;OUTPUT" "DEPENDS;SIGN_COMMAND")
   foreach(required LAUNCHER ARCHIVE OUTPUT)
     if(NOT arg_${required})
       message(FATAL_ERROR "pivra_bundle_launcher(${name}): ${required} is required")
@@ -88,11 +100,36 @@ function(pivra_bundle_launcher name)
   cmake_path(ABSOLUTE_PATH arg_OUTPUT BASE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR} NORMALIZE OUTPUT_VARIABLE output)
   cmake_path(GET output PARENT_PATH output_dir)
 
+  set(bundled ${output})
+  set(sign_commands)
+  set(byproducts)
+  if(arg_SIGN_COMMAND)
+    set(bundled ${output}.unsigned)
+    set(signing ${output}.signing)
+    set(byproducts BYPRODUCTS ${bundled} ${signing})
+    string(FIND "${arg_SIGN_COMMAND}" <UNSIGNED> names_unsigned)
+    string(FIND "${arg_SIGN_COMMAND}" <SIGNED> names_signed)
+    if(names_signed EQUAL -1)
+      message(FATAL_ERROR "pivra_bundle_launcher(${name}): SIGN_COMMAND must name <SIGNED>")
+    endif()
+    list(TRANSFORM arg_SIGN_COMMAND REPLACE <UNSIGNED> ${bundled})
+    list(TRANSFORM arg_SIGN_COMMAND REPLACE <SIGNED> ${signing})
+    # Signed aside and renamed, so that a failed signing leaves no OUTPUT
+    # that a later build would take as done.
+    list(APPEND sign_commands COMMAND ${CMAKE_COMMAND} -E rm -f ${signing})
+    if(names_unsigned EQUAL -1)
+      list(APPEND sign_commands COMMAND ${CMAKE_COMMAND} -E copy ${bundled} ${signing})
+    endif()
+    list(APPEND sign_commands COMMAND ${arg_SIGN_COMMAND} COMMAND ${CMAKE_COMMAND} -E rename ${signing} ${output})
+  endif()
+
   # A target name in DEPENDS of the command orders the build (and, for an
   # executable, reruns on its changes); files rerun the command.
   add_custom_command(OUTPUT ${output}
+    ${byproducts}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${output_dir}
-    COMMAND ${tool} ${launcher} ${archive} ${output}
+    COMMAND ${tool} ${launcher} ${archive} ${bundled}
+    ${sign_commands}
     DEPENDS pivra_bundle_host ${tool} ${launcher_dependency} ${archive} ${arg_DEPENDS}
     COMMENT "Bundling ${archive} into ${output}"
     VERBATIM)

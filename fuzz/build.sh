@@ -1,5 +1,5 @@
 #!/bin/bash
-# Builds the fuzz target for AppendedArchiveLength with clang's libFuzzer,
+# Builds the fuzz target for TrailerEnd and AppendedArchiveLength with clang's libFuzzer,
 # AddressSanitizer and UndefinedBehaviorSanitizer, for the build machine.
 # Usage: build.sh <output folder>   (CXX picks the compiler; clang++-14 first)
 # Needs clang and libclang-rt-14-dev (libFuzzer and the sanitizers' runtimes).

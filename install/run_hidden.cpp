@@ -7,7 +7,7 @@
 #include "launcher/handle.h"
 #include "ui/progress.h"
 
-bool RunHidden(const std::wstring& commandLine, bool hidden)
+bool RunHidden(const std::wstring& program, const std::wstring& commandLine, bool hidden)
 {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
@@ -18,8 +18,10 @@ bool RunHidden(const std::wstring& commandLine, bool hidden)
     PROCESS_INFORMATION info = {};
     // CreateProcessW may write into its command line, so it gets a copy.
     std::vector<wchar_t> line(commandLine.c_str(), commandLine.c_str() + commandLine.size() + 1);
-    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, hidden ? CREATE_NO_WINDOW : 0, nullptr, nullptr,
-                       &startup, &info) == FALSE) {
+    // Named by its full path, the program is never searched for, so nothing
+    // beside the launcher (a Downloads folder) can stand in for it.
+    if (CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, hidden ? CREATE_NO_WINDOW : 0, nullptr,
+                       nullptr, &startup, &info) == FALSE) {
         return false;
     }
     const KernelHandle process(info.hProcess);

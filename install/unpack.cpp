@@ -8,6 +8,10 @@
 
 namespace {
 
+constexpr const wchar_t* TarInSystemFolder = L"\\tar.exe";
+constexpr const wchar_t* PowerShellInSystemFolder = L"\\WindowsPowerShell\\v1.0\\powershell.exe";
+// The command line still names the program without a folder, as PowerShell
+// has always been given it; the program itself comes by its full path.
 constexpr const wchar_t* PowerShellPrefix =
     L"powershell.exe -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive -Force -LiteralPath '";
 
@@ -17,15 +21,15 @@ bool IsSingleQuote(wchar_t c)
     return c == L'\'' || c == L'\u2018' || c == L'\u2019' || c == L'\u201A' || c == L'\u201B';
 }
 
-// The system folder's tar.exe, or empty when the folder can't be read whole.
-std::wstring SystemTarPath()
+// The system folder, or empty when it can't be read whole.
+std::wstring SystemFolder()
 {
     wchar_t folder[MAX_PATH] = {};
     const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         return {};
     }
-    return std::wstring(folder, length) + L"\\tar.exe";
+    return {folder, length};
 }
 
 }  // namespace
@@ -60,11 +64,17 @@ bool UnpackArchive(const std::wstring& archive)
     if (destination.empty()) {
         return false;
     }
+    // Without the system folder no tool can be named by its full path, and
+    // one found by a search might be a planted copy.
+    const std::wstring system = SystemFolder();
+    if (system.empty()) {
+        return false;
+    }
     CreateDirectoryW(destination.c_str(), nullptr);
-    const std::wstring tarPath = SystemTarPath();
-    const bool tarDone = !tarPath.empty() && PathFileExistsW(tarPath.c_str()) != FALSE &&
-                         RunHidden(TarCommandLine(tarPath, archive, destination), true);
-    if (!tarDone && !RunHidden(PowerShellCommandLine(archive, destination), true)) {
+    const std::wstring tarPath = system + TarInSystemFolder;
+    const bool tarDone = PathFileExistsW(tarPath.c_str()) != FALSE &&
+                         RunHidden(tarPath, TarCommandLine(tarPath, archive, destination), true);
+    if (!tarDone && !RunHidden(system + PowerShellInSystemFolder, PowerShellCommandLine(archive, destination), true)) {
         return false;
     }
     return PathFileExistsW(SuiteExePath().c_str()) != FALSE;

@@ -4,8 +4,10 @@
 #include <string>
 
 // Extracts archive into the user's Programs folder with the system's
-// tar.exe, or with PowerShell's Expand-Archive when tar is absent or fails.
-// True when a tool succeeded and SuiteExePath() then exists.
+// tar.exe, or with PowerShell's Expand-Archive when tar is absent or fails,
+// each started by its full path in the system folder (nothing is started
+// when that folder can't be read). True when a tool succeeded and
+// SuiteExePath() then exists.
 bool UnpackArchive(const std::wstring& archive);
 
 // "<tar>" -xf "<archive>" -C "<destination>"

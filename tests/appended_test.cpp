@@ -262,6 +262,77 @@ TEST_F(AppendedArchive, ReadsWhatTheBundlerWrote)
     EXPECT_FILE_HOLDS(TempArchivePath(), zip);
 }
 
+std::uint32_t U32At(const Bytes& bytes, std::size_t offset)
+{
+    std::uint32_t value = 0;
+    for (std::size_t i = 4; i > 0; --i) {
+        value = (value << 8U) | bytes[offset + i - 1];
+    }
+    return value;
+}
+
+void PutU32(Bytes& bytes, std::size_t offset, std::uint32_t value)
+{
+    for (std::size_t i = 0; i < 4; ++i) {
+        bytes[offset + i] = static_cast<unsigned char>(value >> (8 * i));
+    }
+}
+
+TEST_F(AppendedArchive, SignedBundleGivesTheSignedArchiveWhateverWasAddedAfter)
+{
+    // Bundled, then signed with osslsigncode at build time: the trailer
+    // stands right before the certificate table.
+    bool ok = false;
+    const Bytes zip = ReadBytes(PIVRA_APPENDED_ZIP_PATH, ok);
+    ASSERT_TRUE(ok) << "cannot read the fixture zip";
+    const Bytes signedFile = ReadBytes(PIVRA_APPENDED_SIGNED_PATH, ok);
+    ASSERT_TRUE(ok) << "cannot read the signed bundle";
+    ASSERT_GT(signedFile.size(), 0x200U);
+    const std::size_t entry = U32At(signedFile, 0x3C) + 24 + 144;  // PE32+: the certificate table's entry
+    const std::uint32_t tableSize = U32At(signedFile, entry + 4);
+    ASSERT_GT(tableSize, 0U) << "the bundle is not signed";
+    ASSERT_EQ(U32At(signedFile, entry) + std::uint64_t{tableSize}, signedFile.size());
+
+    EXPECT_EQ(ExtractAppendedArchiveFrom(PIVRA_APPENDED_SIGNED_PATH), TempArchivePath());
+    EXPECT_FILE_HOLDS(TempArchivePath(), zip);
+    DeleteFileW(TempArchivePath().c_str());
+
+    // Bytes outside the signed hash: after the table, or inside it (the
+    // table grown over them). Neither may bring an archive of its own.
+    const Bytes other = Pattern(7000, 40);
+    const Bytes otherWithTrailer = WithTrailer(other, "PIVRAZIP", other.size());
+    Bytes inTable = Concat(signedFile, otherWithTrailer);
+    PutU32(inTable, entry + 4, tableSize + static_cast<std::uint32_t>(otherWithTrailer.size()));
+    Bytes pastTheEnd = signedFile;
+    PutU32(pastTheEnd, entry + 4, tableSize + 8);
+    struct Row {
+        const char* what;
+        Bytes file;
+        bool signedArchive;  // the signed archive is copied out; else nothing
+    };
+    const Row rows[] = {
+        {"another archive appended after the table", Concat(signedFile, otherWithTrailer), false},
+        {"another archive inside the grown table", inTable, true},
+        {"a table that runs past the end", pastTheEnd, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_TRUE(WriteBytes(source_, row.file));
+        const std::set<std::wstring> before = FolderNames(TempFolder());
+
+        const std::wstring result = ExtractAppendedArchiveFrom(source_.c_str());
+
+        if (row.signedArchive) {
+            EXPECT_EQ(result, TempArchivePath());
+            EXPECT_FILE_HOLDS(TempArchivePath(), zip);
+            DeleteFileW(TempArchivePath().c_str());
+        } else {
+            EXPECT_EQ(result, L"");
+            EXPECT_EQ(FolderNames(TempFolder()), before);
+        }
+    }
+}
+
 // A copy that runs out of disk space. Registered only when PIVRA_SMALL_TEMP
 // names a small file system (tests/bundle/full-disk.sh provides one); there
 // is nothing to test without it, and that script checks that this ran.

@@ -1,8 +1,11 @@
 // bundle_check plain|signed <bundled.exe> <launcher.exe> <archive>
-// Reads a bundled launcher as the launcher does (AppendedArchiveLength on
-// the last 16 bytes), compares the archive region byte for byte, and checks
-// that everything else is the input launcher, changed only where bundling
-// may change it. Exit 0 when all holds; 1 with the first difference.
+// Reads a bundled launcher as the launcher does (TrailerEnd on its headers,
+// then AppendedArchiveLength on the trailer there), compares the archive
+// region byte for byte, and checks that everything before it is the input
+// launcher, changed only where bundling or signing may change it, and then
+// fewer than 8 zeros. plain: the trailer ends the file, on an 8-byte
+// boundary; signed: a certificate table follows the trailer right away.
+// Exit 0 when all holds; 1 with the first difference.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -59,71 +62,55 @@ bool SameExcept(const Bytes& a, const Bytes& b, std::uint64_t from, std::uint64_
 
 int Check(const std::string& mode, const Bytes& bundled, const Bytes& launcher, const Bytes& archive)
 {
-    const std::uint64_t size = bundled.size();
-    if (size <= TrailerSize) {
-        return Fail("the bundled file is too small");
+    if (mode != "plain" && mode != "signed") {
+        return Fail("unknown mode " + mode);
+    }
+    const auto size = static_cast<std::int64_t>(bundled.size());
+    const std::int64_t end = TrailerEnd(size, bundled.data(), bundled.size());
+    if (end <= static_cast<std::int64_t>(TrailerSize)) {
+        return Fail("the headers name no place for a trailer");
+    }
+    if (mode == "plain" && (end != size || size % 8 != 0)) {
+        return Fail("the trailer ends at " + std::to_string(end) + " of " + std::to_string(size) +
+                    " bytes; expected the end, on an 8-byte boundary");
+    }
+    if (mode == "signed" && end == size) {
+        return Fail("the file names no certificate table");
     }
     ArchiveTrailer trailer = {};
-    std::copy(bundled.end() - TrailerSize, bundled.end(), trailer.begin());
-    const std::uint64_t length = AppendedArchiveLength(static_cast<std::int64_t>(size), trailer);
+    std::copy(bundled.begin() + (end - static_cast<std::int64_t>(TrailerSize)), bundled.begin() + end, trailer.begin());
+    const std::uint64_t length = AppendedArchiveLength(end, trailer);
     if (length == 0) {
-        return Fail("no valid trailer at the end of the file");
+        return Fail("no valid trailer at offset " + std::to_string(end - static_cast<std::int64_t>(TrailerSize)));
     }
     if (length != archive.size()) {
         return Fail("the trailer says " + std::to_string(length) + " bytes, the archive has " +
                     std::to_string(archive.size()));
     }
-    const std::uint64_t start = size - TrailerSize - length;
+    const std::uint64_t start = static_cast<std::uint64_t>(end) - TrailerSize - length;
     if (!std::equal(archive.begin(), archive.end(), bundled.begin() + static_cast<std::ptrdiff_t>(start))) {
         return Fail("the archive region differs from the archive");
     }
 
-    // The fields bundling may touch, found the plain way.
-    if (launcher.size() < 0x40) {
-        return Fail("the launcher is too small to be a PE file");
+    // The fields bundling and signing may touch, found the plain way.
+    if (launcher.size() < 0x40 || start < launcher.size()) {
+        return Fail("the archive starts at " + std::to_string(start) + ", inside the launcher");
     }
     const std::uint64_t optional = U32(launcher, 0x3C) + 24;
     const std::uint64_t checksum = optional + 64;
     const bool plus = launcher[optional] == 0x0B && launcher[optional + 1] == 0x02;
     const std::uint64_t securityEntry = optional + (plus ? 112U : 96U) + std::uint64_t{4} * 8U;
+    std::vector<std::uint64_t> touched = {checksum};
+    if (mode == "signed") {
+        touched.push_back(securityEntry);
+        touched.push_back(securityEntry + 4);
+    }
     std::uint64_t at = 0;
-
-    if (mode == "plain") {
-        if (start != launcher.size()) {
-            return Fail("the archive starts at " + std::to_string(start) + ", not right after the launcher");
-        }
-        if (!SameExcept(bundled, launcher, 0, launcher.size(), {checksum}, at)) {
-            return Fail("the launcher part differs at offset " + std::to_string(at));
-        }
-        std::printf("plain: archive of %llu bytes at offset %llu\n", static_cast<unsigned long long>(length),
-                    static_cast<unsigned long long>(start));
-        return 0;
-    }
-    if (mode != "signed") {
-        return Fail("unknown mode " + mode);
-    }
-    const std::uint64_t table = U32(launcher, securityEntry);
-    const std::uint64_t oldSize = U32(launcher, securityEntry + 4);
-    if (oldSize == 0 || table + oldSize != launcher.size()) {
-        return Fail("the input launcher is not signed with its certificate table last");
-    }
-    const std::uint64_t newSize = U32(bundled, securityEntry + 4);
-    if (table + newSize != size) {
-        return Fail("the certificate table does not reach the end of the file (size " + std::to_string(newSize) + ")");
-    }
-    if (newSize % 8 != 0) {
-        return Fail("the certificate table's size " + std::to_string(newSize) + " is not a multiple of 8");
-    }
-    if (U32(bundled, table) != newSize) {
-        return Fail("dwLength " + std::to_string(U32(bundled, table)) + " differs from the table's size " +
-                    std::to_string(newSize));
-    }
-    if (!SameExcept(bundled, launcher, 0, table, {checksum, securityEntry + 4}, at) ||
-        !SameExcept(bundled, launcher, table, table + oldSize, {table}, at)) {
-        return Fail("the signed launcher part differs at offset " + std::to_string(at));
+    if (!SameExcept(bundled, launcher, 0, launcher.size(), touched, at)) {
+        return Fail("the launcher part differs at offset " + std::to_string(at));
     }
     const std::uint64_t padding = start - launcher.size();
-    if (start < launcher.size() || padding >= 8) {
+    if (padding >= 8) {
         return Fail("the padding before the archive is " + std::to_string(padding) + " bytes");
     }
     for (std::uint64_t i = launcher.size(); i < start; ++i) {
@@ -131,9 +118,10 @@ int Check(const std::string& mode, const Bytes& bundled, const Bytes& launcher, 
             return Fail("a padding byte is not zero at offset " + std::to_string(i));
         }
     }
-    std::printf("signed: archive of %llu bytes at offset %llu, %llu bytes of padding, certificate table %llu bytes\n",
-                static_cast<unsigned long long>(length), static_cast<unsigned long long>(start),
-                static_cast<unsigned long long>(padding), static_cast<unsigned long long>(newSize));
+    std::printf(
+        "%s: archive of %llu bytes at offset %llu after %llu bytes of padding, trailer ending at %lld of %lld\n",
+        mode.c_str(), static_cast<unsigned long long>(length), static_cast<unsigned long long>(start),
+        static_cast<unsigned long long>(padding), static_cast<long long>(end), static_cast<long long>(size));
     return 0;
 }
 

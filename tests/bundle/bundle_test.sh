@@ -82,20 +82,11 @@ expect_trailer() {  # expect_trailer <file> <archive length>
 }
 
 make_signer() {
-    local pki=$work/pki
-    mkdir -p "$pki"
-    openssl req -x509 -newkey rsa:2048 -nodes -keyout "$pki/ca.key" -out "$pki/ca.pem" -days 2 \
-        -subj "/CN=Pivra Bundle Test CA" -addext "basicConstraints=critical,CA:TRUE" \
-        -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
-    openssl req -newkey rsa:2048 -nodes -keyout "$pki/signer.key" -out "$pki/signer.csr" \
-        -subj "/CN=Pivra Bundle Test Signer" 2>/dev/null
-    printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' \
-        >"$pki/signer.ext"
-    openssl x509 -req -in "$pki/signer.csr" -CA "$pki/ca.pem" -CAkey "$pki/ca.key" -CAcreateserial \
-        -out "$pki/signer.pem" -days 2 -extfile "$pki/signer.ext" 2>/dev/null
+    bash "$here/signer.sh" "$work/pki"
 }
 
-sign() {  # sign <in> <out>
+sign() {  # sign <in> <out>; osslsigncode overwrites no file
+    rm -f "$2"
     osslsigncode sign -certs "$work/pki/signer.pem" -key "$work/pki/signer.key" -h sha256 \
         -n "Pivra Suite Messaging" -in "$1" -out "$2" >"$work/sign.log" 2>&1 ||
         fail "osslsigncode sign failed: $(cat "$work/sign.log")"
@@ -146,6 +137,11 @@ RefusesBundledLauncher)
     [ "$rc" = 0 ] || fail "the first bundling failed: $(cat "$work/stderr")"
     refuse 6 "already carries an archive of $(stat -c %s "$archive") bytes" \
         "$work/in/bundled.exe" "$archive" "$work/out/twice.exe"
+    # Bundled and signed: the archive sits before the certificate table.
+    make_signer
+    sign "$work/in/bundled.exe" "$work/in/bundled-signed.exe"
+    refuse 6 "already carries an archive of $(stat -c %s "$archive") bytes" \
+        "$work/in/bundled-signed.exe" "$archive" "$work/out/twice.exe"
     ;;
 RefusesOutputEqualToAnInput)
     refuse_in_place 7 "is one of the inputs" "$launcher" "$launcher" "$archive" "$launcher"
@@ -172,27 +168,15 @@ RefusesMzWithoutPe)
     refuse 8 "is not a PE file: the PE header lies past the end of the file" \
         "$work/in/dos.exe" "$archive" "$work/out/bundled.exe"
     ;;
-RefusesSignatureNotLast)
+RefusesSignedLauncher)
     make_signer
     sign "$launcher" "$work/in/signed.exe"
+    message="is signed; bundle the unsigned launcher first and sign the bundled file after"
+    refuse 9 "$message" "$work/in/signed.exe" "$archive" "$work/out/bundled.exe"
+    # Signed, then something appended: still signed as far as bundling goes.
     cp "$work/in/signed.exe" "$work/in/signed-plus.exe"
     printf 'extra bytes after the signature' >>"$work/in/signed-plus.exe"
-    refuse 9 "is signed, but the certificate table is not the last thing in the file" \
-        "$work/in/signed-plus.exe" "$archive" "$work/out/bundled.exe"
-    ;;
-RefusesTwoCertificates)
-    make_signer
-    sign "$launcher" "$work/in/signed.exe"
-    $pe_tool two-certs "$work/in/signed.exe" "$work/in/two.exe"
-    refuse 9 "is signed, but the certificate table holds more than one WIN_CERTIFICATE" \
-        "$work/in/two.exe" "$archive" "$work/out/bundled.exe"
-    ;;
-RefusesArchiveTooLargeForSignature)
-    make_signer
-    sign "$launcher" "$work/in/signed.exe"
-    truncate -s 4294967296 "$work/in/huge.zip"  # sparse: refused before a byte is read
-    refuse 10 "is too large to go inside the signature (4294967296 bytes" \
-        "$work/in/signed.exe" "$work/in/huge.zip" "$work/out/bundled.exe"
+    refuse 9 "$message" "$work/in/signed-plus.exe" "$archive" "$work/out/bundled.exe"
     ;;
 RefusesMissingOutputFolder)
     refuse 11 "cannot create '$work/out/none/." "$launcher" "$archive" "$work/out/none/bundled.exe"
@@ -214,8 +198,9 @@ FullDiskLeavesNoFile)
     ' || fail "the full disk was not handled"
     ;;
 RoundTripPlain)
-    # Archives of odd and even sizes, and one across the 1 MiB chunk size.
-    for size in fixture 1 7 8 1048577; do
+    # Archives of all eight remainders of the length, so every padding from
+    # 0 to 7 occurs, and one across the 1 MiB chunk size.
+    for size in fixture 1 2 3 4 5 6 7 8 1048577; do
         current=$archive
         if [ "$size" != fixture ]; then
             current=$work/in/random-$size.zip
@@ -223,7 +208,8 @@ RoundTripPlain)
         fi
         run "$launcher" "$current" "$work/out/bundled.exe"
         [ "$rc" = 0 ] || fail "bundling ($size) failed with $rc: $(cat "$work/stderr")"
-        grep -q "archive bytes appended$" "$work/stdout" || fail "unexpected output: $(cat "$work/stdout")"
+        grep -qE "^pivra-bundle: $(stat -c %s "$current") archive bytes appended after [0-7] bytes of padding$" \
+            "$work/stdout" || fail "unexpected output: $(cat "$work/stdout")"
         "$checker" plain "$work/out/bundled.exe" "$launcher" "$current" || fail "the check failed ($size)"
         expect_trailer "$work/out/bundled.exe" "$(stat -c %s "$current")"
         $pe_tool checksum "$work/out/bundled.exe" || fail "the PE checksum is wrong ($size)"
@@ -231,30 +217,46 @@ RoundTripPlain)
         leftovers
     done
     ;;
-RoundTripSigned)
+SignAfterBundling)
     make_signer
-    sign "$launcher" "$work/in/signed.exe"
-    expect_verified "$work/in/signed.exe"
-    # The control: a plain append breaks the signature, so verify can tell.
-    cat "$work/in/signed.exe" "$archive" >"$work/out/naive.exe"
-    verify "$work/out/naive.exe"
-    [ "$vrc" != 0 ] || fail "osslsigncode accepted a plain append; the check below would prove nothing"
-    # All eight remainders of the length, so every padding from 0 to 7 occurs.
     for size in fixture 1 2 3 4 5 6 7 8 1048577; do
         current=$archive
         if [ "$size" != fixture ]; then
             current=$work/in/random-$size.zip
             random_file "$current" "$size"
         fi
-        run "$work/in/signed.exe" "$current" "$work/out/bundled.exe"
+        run "$launcher" "$current" "$work/out/bundled.exe"
         [ "$rc" = 0 ] || fail "bundling ($size) failed with $rc: $(cat "$work/stderr")"
-        grep -q "archive bytes appended inside the signature$" "$work/stdout" ||
-            fail "unexpected output: $(cat "$work/stdout")"
-        "$checker" signed "$work/out/bundled.exe" "$work/in/signed.exe" "$current" || fail "the check failed ($size)"
-        expect_trailer "$work/out/bundled.exe" "$(stat -c %s "$current")"
-        $pe_tool checksum "$work/out/bundled.exe" || fail "the PE checksum is wrong ($size)"
-        expect_verified "$work/out/bundled.exe"
+        sign "$work/out/bundled.exe" "$work/out/signed.exe"
+        expect_verified "$work/out/signed.exe"
+        # The signing tool added its table right after the trailer.
+        "$checker" signed "$work/out/signed.exe" "$launcher" "$current" || fail "the check failed ($size)"
+        $pe_tool checksum "$work/out/signed.exe" || fail "the PE checksum is wrong ($size)"
+        # One flipped byte in the middle of the archive breaks the signature.
+        length=$(stat -c %s "$current")
+        start=$(($(stat -c %s "$work/out/bundled.exe") - 16 - length))
+        middle=$((start + length / 2))
+        cp "$work/out/signed.exe" "$work/out/flipped.exe"
+        byte=$(od -An -tu1 -j "$middle" -N 1 "$work/out/flipped.exe" | tr -d ' ')
+        printf "$(printf '\\%03o' $((byte ^ 1)))" |
+            dd of="$work/out/flipped.exe" bs=1 seek="$middle" conv=notrunc status=none
+        cmp -s "$work/out/signed.exe" "$work/out/flipped.exe" && fail "the byte at $middle was not flipped"
+        verify "$work/out/flipped.exe"
+        [ "$vrc" != 0 ] || fail "osslsigncode verified the file with a flipped archive byte ($size): $(cat "$work/verify.log")"
+        echo "flipped byte at $middle of the archive ($size): verification failed, as it must"
         leftovers
+    done
+    ;;
+SignedAtBuildTime)
+    # What pivra_bundle_launcher made with its SIGN_COMMAND; the test key's
+    # folder in PIVRA_SIGNER_DIR, the files in PIVRA_SIGNED_BUNDLES, split by |.
+    cp -r "$PIVRA_SIGNER_DIR" "$work/pki"
+    IFS='|' read -r -a bundles <<<"$PIVRA_SIGNED_BUNDLES"
+    [ "${#bundles[@]}" -gt 0 ] || fail "no signed bundles named"
+    for bundle in "${bundles[@]}"; do
+        expect_verified "$bundle"
+        "$checker" signed "$bundle" "$launcher" "$archive" || fail "the check failed: $bundle"
+        [ ! -e "$bundle.signing" ] || fail "the signing copy was left: $bundle.signing"
     done
     ;;
 ReplacesAnOlderOutput)

@@ -1,5 +1,6 @@
 // A launcher that carries the suite's archive: it installs from it on every
-// start, offline, without asking, and over a suite that is already there.
+// start, offline, without asking, and over a suite that is already there;
+// also once the bundled file has been signed.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -66,6 +67,11 @@ std::wstring BundledLauncherPath()
     return PIVRA_BUNDLED_LAUNCHER_PATH;
 }
 
+std::wstring SignedBundledLauncherPath()
+{
+    return PIVRA_SIGNED_BUNDLED_LAUNCHER_PATH;
+}
+
 class BundledLauncher : public ::testing::Test {
 protected:
     void SetUp() override
@@ -93,9 +99,16 @@ TEST_F(BundledLauncher, InstallsOfflineWithoutAskingAlsoOverAnInstalledSuite)
 {
     struct Row {
         const char* what;
+        std::wstring launcher;
         bool suiteThere;
     };
-    for (const Row& row : {Row{"no suite yet", false}, Row{"suite already installed", true}}) {
+    const Row rows[] = {
+        {"no suite yet", BundledLauncherPath(), false},
+        {"suite already installed", BundledLauncherPath(), true},
+        {"signed after bundling, no suite yet", SignedBundledLauncherPath(), false},
+        {"signed after bundling, suite already installed", SignedBundledLauncherPath(), true},
+    };
+    for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         RemoveSuite();
         ClearRecord();
@@ -107,9 +120,15 @@ TEST_F(BundledLauncher, InstallsOfflineWithoutAskingAlsoOverAnInstalledSuite)
             WriteBytes(SuiteExePath(), "an older suite");
         }
 
-        LauncherRun run = StartLauncherAt(BundledLauncherPath());
+        LauncherRun run = StartLauncherAt(row.launcher);
         ASSERT_TRUE(run.started);
-        const Watched watched = WatchUntilExit(run);
+        HWND box = nullptr;
+        Watched watched = WatchUntilExit(run, &box);
+        if (box != nullptr) {
+            AnswerBox(box, IDNO);  // the question, or a failure box: ends the run
+            AnswerBox(box, IDOK);
+            watched.exitCode = FinishLauncher(run);
+        }
 
         EXPECT_EQ(watched.exitCode, 0);
         EXPECT_FALSE(watched.boxSeen) << "a message box appeared";

@@ -1,7 +1,8 @@
-// DLL planting: the launcher run from a Downloads folder where a page has
+// Planting: the launcher run from a Downloads folder where a page has
 // dropped DLLs under well-known names. Wine is told to prefer native DLLs of
 // those names, so it searches the program's folder first, as Windows does
-// for every DLL that is not a KnownDLL. No planted copy may ever load.
+// for every DLL that is not a KnownDLL. No planted copy may ever load. Nor
+// may programs dropped there under the unpacking tools' names ever start.
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -93,6 +94,12 @@ protected:
     }
     void TearDown() override
     {
+        wchar_t system[MAX_PATH] = {};
+        GetSystemDirectoryW(system, MAX_PATH);
+        const std::wstring tar = std::wstring(system) + L"\\tar.exe";
+        if (FileExists(tar + L".away")) {
+            MoveFileExW((tar + L".away").c_str(), tar.c_str(), MOVEFILE_REPLACE_EXISTING);
+        }
         RemoveSuite();
         std::error_code ignored;
         std::filesystem::remove_all(Downloads(), ignored);
@@ -147,6 +154,66 @@ TEST_F(PlantedDlls, LauncherLoadsNoneOnEitherRoad)
         SuiteRecord record;
         EXPECT_TRUE(WaitForRecord(record, 10000)) << "the suite was not started";
         EXPECT_EQ(Joined(LoadedPlantedCopies()), L"") << "planted copies loaded";
+    }
+}
+
+// Programs dropped beside the launcher under the names of the unpacking
+// tools. The fixture suite stands for them: without PIVRA_FIXTURE_RECORD it
+// leaves received.txt beside itself whenever it is started.
+TEST_F(PlantedDlls, LauncherStartsNoPlantedToolWithTarPresentOrMissing)
+{
+    for (const wchar_t* tool : {L"tar.exe", L"powershell.exe"}) {
+        ASSERT_NE(CopyFileW(FixtureSuitePath().c_str(), (Downloads() + tool).c_str(), FALSE), FALSE);
+    }
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0U);
+    const std::wstring tar = std::wstring(system) + L"\\tar.exe";
+    const std::wstring plantedRecord = Downloads() + L"received.txt";
+    const std::wstring suiteRecord = InstallDir() + L"\\received.txt";
+    struct Row {
+        const char* what;
+        bool tarPresent;
+        const wchar_t* tool;  // the system tool that unpacks
+    };
+    for (const Row& row : {Row{"tar present", true, L"tar"}, Row{"tar missing", false, L"powershell"}}) {
+        SCOPED_TRACE(row.what);
+        RemoveSuite();
+        DeleteFileW(plantedRecord.c_str());
+        DeleteFileW(StandinLog().c_str());
+        SetEnvironmentVariableW(L"PIVRA_STANDIN_LOG", StandinLog().c_str());
+        SetEnvironmentVariableW(L"PIVRA_FIXTURE_RECORD", nullptr);
+        if (!row.tarPresent) {
+            ASSERT_NE(MoveFileExW(tar.c_str(), (tar + L".away").c_str(), MOVEFILE_REPLACE_EXISTING), FALSE);
+        }
+        LauncherRun run = StartLauncherAt(launcher_);
+        ASSERT_TRUE(run.started);
+        HWND question = WaitForWindow(L"#32770", Caption, LaunchTimeoutMs);
+        ASSERT_NE(question, nullptr) << "no question box";
+        AnswerBox(question, IDYES);
+        // A planted tool that ran leaves the install to fail: dismiss the box.
+        const ULONGLONG deadline = GetTickCount64() + LaunchTimeoutMs;
+        while (WaitForSingleObject(run.info.hProcess, 50) == WAIT_TIMEOUT && GetTickCount64() < deadline) {
+            HWND box = FindWindowW(L"#32770", Caption);
+            if (box != nullptr && box != question && GetDlgItem(box, IDOK) != nullptr) {
+                AnswerBox(box, IDOK);
+            }
+        }
+        const int exitCode = FinishLauncher(run);
+        if (!row.tarPresent) {
+            MoveFileExW((tar + L".away").c_str(), tar.c_str(), MOVEFILE_REPLACE_EXISTING);
+        }
+
+        EXPECT_FALSE(FileExists(plantedRecord)) << "a planted tool was started: " << ReadUtf8File(plantedRecord);
+        EXPECT_EQ(exitCode, 0);
+        const std::vector<std::wstring> runs = StandinRuns();
+        ASSERT_EQ(runs.size(), 1U) << "one run of the system's own tool";
+        EXPECT_EQ(runs[0].rfind(std::wstring(row.tool) + L"\t", 0), 0U) << runs[0];
+        const ULONGLONG started = GetTickCount64();
+        while (!FileExists(suiteRecord) && GetTickCount64() - started < 10000) {
+            Sleep(20);
+        }
+        EXPECT_NE(ReadUtf8File(suiteRecord).find(L"arguments=--place messages"), std::wstring::npos)
+            << "the installed suite was not started";
     }
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
-#include <limits>
 #include <random>
 #include <system_error>
 #include <vector>
@@ -171,10 +170,13 @@ BundleOutcome BundleLauncher(const fs::path& launcher, const fs::path& archive, 
         return Refuse(BundleResult::ArchiveEmpty, "the archive " + Show(archive) + " is empty");
     }
 
-    if (image.size() > TrailerSize) {
+    const auto imageSize = static_cast<std::int64_t>(image.size());
+    const std::int64_t trailerEnd = TrailerEnd(imageSize, image.data(), image.size());
+    if (trailerEnd > static_cast<std::int64_t>(TrailerSize)) {
         ArchiveTrailer trailer = {};
-        std::copy(image.end() - TrailerSize, image.end(), trailer.begin());
-        const std::uint64_t carried = AppendedArchiveLength(static_cast<std::int64_t>(image.size()), trailer);
+        std::copy(image.begin() + (trailerEnd - static_cast<std::int64_t>(TrailerSize)), image.begin() + trailerEnd,
+                  trailer.begin());
+        const std::uint64_t carried = AppendedArchiveLength(trailerEnd, trailer);
         if (carried != 0) {
             return Refuse(BundleResult::AlreadyBundled,
                           "the launcher " + Show(launcher) + " already carries an archive of " +
@@ -187,27 +189,18 @@ BundleOutcome BundleLauncher(const fs::path& launcher, const fs::path& archive, 
     if (!ReadPeImage(image, pe, why)) {
         return Refuse(BundleResult::NotPe, "the launcher " + Show(launcher) + " is not a PE file: " + why);
     }
-
-    const bool signedLauncher = pe.hasSecurityEntry && pe.certTableSize != 0;
-    std::uint64_t padding = 0;
-    if (signedLauncher) {
-        if (!CertificateTableCanGrow(image, pe, why)) {
-            return Refuse(BundleResult::SignatureLayout, "the launcher " + Show(launcher) + " is signed, but " + why);
-        }
-        // The archive and the trailer go inside the certificate table, which
-        // Authenticode leaves out of the signed hash; the zeros before the
-        // archive keep the table a multiple of 8 bytes long.
-        const std::uint64_t unpadded = pe.certTableSize + archiveLength + TrailerSize;
-        padding = (8U - unpadded % 8U) % 8U;
-        const std::uint64_t grown = unpadded + padding;
-        if (grown > std::numeric_limits<std::uint32_t>::max()) {
-            return Refuse(BundleResult::SignatureTooLarge,
-                          "the archive " + Show(archive) + " is too large to go inside the signature (" +
-                              std::to_string(archiveLength) + " bytes; the certificate table holds under 4 GiB)");
-        }
-        WriteU32(image, pe.securityEntryOffset + 4, static_cast<std::uint32_t>(grown));
-        WriteU32(image, pe.certTableOffset, static_cast<std::uint32_t>(grown));
+    // The certificate table is left out of what a signature covers, and bytes
+    // after it break the signature: an archive added to a signed file is
+    // either unprotected or makes the file fail to verify.
+    if (pe.hasSecurityEntry && (pe.certTableOffset != 0 || pe.certTableSize != 0)) {
+        return Refuse(BundleResult::SignedLauncher,
+                      "the launcher " + Show(launcher) +
+                          " is signed; bundle the unsigned launcher first and sign the bundled file after, so that "
+                          "the signature covers the archive");
     }
+    // Signing tools pad the file to 8 bytes before they add the certificate
+    // table; ending on that boundary keeps the trailer right before the table.
+    const std::uint64_t padding = (8U - (image.size() + archiveLength + TrailerSize) % 8U) % 8U;
     // A checksum that was set is kept right; one that was 0 stays 0.
     const bool updateChecksum = pe.checksum != 0;
     if (updateChecksum) {
@@ -277,7 +270,7 @@ BundleOutcome BundleLauncher(const fs::path& launcher, const fs::path& archive, 
     temp.Placed();
 
     BundleOutcome outcome;
-    outcome.signedLauncher = signedLauncher;
+    outcome.padding = padding;
     outcome.archiveLength = archiveLength;
     return outcome;
 }

@@ -1,7 +1,9 @@
 // Writes a launcher that carries the suite's archive: launcher, archive,
-// trailer; inside the certificate table when the launcher is signed.
+// trailer, ending on an 8-byte boundary, ready to be signed. A launcher that
+// is signed already is refused: its signature could not cover the archive.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -16,15 +18,14 @@ enum class BundleResult : int {
     AlreadyBundled = 6,  // the launcher ends in a valid trailer
     OutputIsInput = 7,   // the output path names an input
     NotPe = 8,
-    SignatureLayout = 9,     // signed, but the certificate table can't be grown safely
-    SignatureTooLarge = 10,  // the grown certificate table would not fit its 32-bit size
-    WriteFailed = 11,        // the output could not be written or put in place
+    SignedLauncher = 9,  // bundle first, sign after
+    WriteFailed = 11,    // the output could not be written or put in place
 };
 
 struct BundleOutcome {
     BundleResult result = BundleResult::Done;
-    std::string message;  // why, when result is not Done
-    bool signedLauncher = false;
+    std::string message;        // why, when result is not Done
+    std::uint64_t padding = 0;  // zeros between the launcher and the archive
     std::uint64_t archiveLength = 0;
 };
 

@@ -12,8 +12,9 @@ namespace {
 
 constexpr std::string_view Usage =
     "usage: pivra-bundle <launcher.exe> <suite.zip> <output.exe>\n"
-    "Writes output.exe: the launcher, then the archive and its trailer (inside the\n"
-    "certificate table when the launcher is signed, so the signature stays valid).\n";
+    "Writes output.exe: the launcher, then the archive and its trailer, ending on an\n"
+    "8-byte boundary. Bundle the unsigned launcher, then sign output.exe (signtool,\n"
+    "osslsigncode): the signature then covers the archive. Signed input is refused.\n";
 
 int Run(const std::vector<std::filesystem::path>& arguments)
 {
@@ -30,8 +31,8 @@ int Run(const std::vector<std::filesystem::path>& arguments)
         std::cerr << "pivra-bundle: " << outcome.message << "\n";
         return static_cast<int>(outcome.result);
     }
-    std::cout << "pivra-bundle: " << outcome.archiveLength << " archive bytes appended"
-              << (outcome.signedLauncher ? " inside the signature" : "") << "\n";
+    std::cout << "pivra-bundle: " << outcome.archiveLength << " archive bytes appended after " << outcome.padding
+              << " bytes of padding\n";
     return 0;
 }
 

@@ -10,12 +10,6 @@ constexpr std::uint16_t Pe32PlusMagic = 0x20B;
 constexpr std::uint64_t ChecksumField = 64;  // the same in PE32 and PE32+
 constexpr std::uint32_t SecurityDirectoryIndex = 4;
 constexpr std::uint64_t DataDirectorySize = 8;
-constexpr std::uint64_t WinCertificateHeaderSize = 8;  // dwLength, wRevision, wCertificateType
-
-std::uint64_t RoundUp8(std::uint64_t value)
-{
-    return (value + 7U) & ~std::uint64_t{7U};
-}
 
 }  // namespace
 
@@ -87,33 +81,6 @@ bool ReadPeImage(const std::vector<unsigned char>& image, PeImage& pe, std::stri
         pe.securityEntryOffset = entry;
         pe.certTableOffset = ReadU32(image, entry);
         pe.certTableSize = ReadU32(image, entry + 4);
-    }
-    return true;
-}
-
-bool CertificateTableCanGrow(const std::vector<unsigned char>& image, const PeImage& pe, std::string& why)
-{
-    const std::uint64_t start = pe.certTableOffset;
-    const std::uint64_t end = start + pe.certTableSize;
-    if (end != image.size()) {
-        why = end > image.size() ? "the certificate table runs past the end of the file"
-                                 : "the certificate table is not the last thing in the file";
-        return false;
-    }
-    if (pe.certTableSize < WinCertificateHeaderSize || start < pe.securityEntryOffset + DataDirectorySize) {
-        why = "the certificate table is malformed";
-        return false;
-    }
-    const std::uint64_t length = ReadU32(image, start);
-    if (length < WinCertificateHeaderSize || length > pe.certTableSize) {
-        why = "the certificate table's entry has a bad length";
-        return false;
-    }
-    // Entries are 8-byte aligned; anything after the first one is a second
-    // entry (or stray bytes), and growing the first would swallow it.
-    if (RoundUp8(length) < pe.certTableSize) {
-        why = "the certificate table holds more than one WIN_CERTIFICATE";
-        return false;
     }
     return true;
 }

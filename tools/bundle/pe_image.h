@@ -1,4 +1,4 @@
-// Reads the few PE header fields that bundling touches: the checksum and the
+// Reads the few PE header fields that bundling looks at: the checksum and the
 // certificate table (Authenticode). Portable: no Windows headers.
 #pragma once
 
@@ -19,11 +19,6 @@ struct PeImage {
 // The fields of a PE file held in image; false with why set when it is not a
 // PE file (no MZ header, no PE signature, an unknown optional header).
 bool ReadPeImage(const std::vector<unsigned char>& image, PeImage& pe, std::string& why);
-
-// For a signed image: true when its certificate table is the last thing in
-// the file and holds exactly one WIN_CERTIFICATE, so that it can be grown;
-// otherwise false with why set.
-bool CertificateTableCanGrow(const std::vector<unsigned char>& image, const PeImage& pe, std::string& why);
 
 // The PE checksum (as imagehlp's CheckSumMappedFile computes it): 16-bit
 // words summed with end-around carry, plus the file length. Fed in pieces;
