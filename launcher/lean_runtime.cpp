@@ -52,7 +52,7 @@ void operator delete(void* block, std::size_t /*size*/) noexcept
 
 // The throw helpers libstdc++'s containers call: their names and signatures
 // are libstdc++'s own (bits/functexcept.h).
-// NOLINTBEGIN(cert-dcl58-cpp,bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+// NOLINTBEGIN(cert-dcl58-cpp,cert-dcl50-cpp,bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 namespace std {
 
 void __throw_bad_alloc()
@@ -81,6 +81,6 @@ void __throw_out_of_range_fmt(const char* /*format*/, ...)
 }
 
 }  // namespace std
-// NOLINTEND(cert-dcl58-cpp,bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+// NOLINTEND(cert-dcl58-cpp,cert-dcl50-cpp,bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 
 #endif
