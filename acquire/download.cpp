@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include <cwchar>
 #include <vector>
 
 #include "launcher/handle.h"
@@ -78,10 +77,13 @@ int DownloadProgressValue(std::uint64_t received, std::uint32_t contentLength)
 
 std::wstring DownloadProgressText(int value, std::uint64_t received)
 {
+    // user32's formatter, already loaded: the texts are far below its
+    // 1024-character limit and StatusTextCapacity. A megabyte count fits its
+    // 32-bit %lu for any body below 4 PiB.
     wchar_t text[StatusTextCapacity] = {};
-    const int length = value >= 0 ? std::swprintf(text, StatusTextCapacity, StatusDownloadPercent, value)
-                                  : std::swprintf(text, StatusTextCapacity, StatusDownloadMegabytes,
-                                                  static_cast<unsigned long long>(received >> 20U));
+    const int length = value >= 0
+                           ? wsprintfW(text, StatusDownloadPercent, value)
+                           : wsprintfW(text, StatusDownloadMegabytes, static_cast<unsigned long>(received >> 20U));
     if (length < 0) {
         return {};
     }
