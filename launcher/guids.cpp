@@ -3,9 +3,11 @@
 // linking the uuid library, whose data lld keeps whole. Every other GUID of
 // these headers is defined too, each in its own section, and dropped unless
 // used.
+#include <windows.h>
+
+// Only the headers after this line define their GUIDs.
 #include <initguid.h>
 
-#include <windows.h>
-#include <objidl.h>
-#include <shlguid.h>  // with the known folders
-#include <shobjidl.h>
+#include <shobjidl.h>  // CLSID_ShellLink, IID_IShellLinkW and, through objidl.h, IID_IPersistFile
+
+#include <knownfolders.h>  // made to be included again for this
