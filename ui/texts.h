@@ -11,7 +11,7 @@ inline constexpr const wchar_t* InstallPromptBody =
     L"with a Start menu shortcut for each of its places.";
 inline constexpr const wchar_t* StatusDownloading = L"Downloading Pivra Suite All In One\u2026";
 inline constexpr const wchar_t* StatusDownloadPercent = L"Downloading Pivra Suite All In One\u2026 %d%%";
-inline constexpr const wchar_t* StatusDownloadMegabytes = L"Downloading Pivra Suite All In One\u2026 %lu MB";
+inline constexpr const wchar_t* StatusDownloadMegabytes = L"Downloading Pivra Suite All In One\u2026 %llu MB";
 inline constexpr const wchar_t* StatusInstalling = L"Installing Pivra Suite All In One\u2026";
 inline constexpr const wchar_t* StatusShortcuts = L"Adding the Start menu shortcuts\u2026";
 inline constexpr const wchar_t* FailDownload =
