@@ -129,8 +129,13 @@ time_launch() {
     local results=$1 output milliseconds
     shift
     rm -f "$record"
-    output=$(win "$build/bench/launch_timer.exe" PivraSuite.exe "$@" | tr -d '\r') ||
-        die "launch_timer failed for $1"
+    # Wine now and then fails a CreateProcess with an internal error (1359):
+    # such a start is taken once more, and said so.
+    output=$(win "$build/bench/launch_timer.exe" PivraSuite.exe "$@" | tr -d '\r') || {
+        echo "bench: launch_timer failed for $1; once more" >&2
+        rm -f "$record"
+        output=$(win "$build/bench/launch_timer.exe" PivraSuite.exe "$@" | tr -d '\r')
+    } || die "launch_timer failed twice for $1"
     milliseconds=$(sed -n 's/^startup_ms=\([0-9.]*\) exit=0$/\1/p' <<<"$output")
     [ -n "$milliseconds" ] || die "no start time, or a failed exit, for $1: $output"
     [ -f "$record" ] || die "the suite started by $1 left no record"
