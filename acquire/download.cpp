@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include <cwchar>
+#include <string_view>
 #include <vector>
 
 #include "launcher/handle.h"
@@ -78,14 +78,23 @@ int DownloadProgressValue(std::uint64_t received, std::uint32_t contentLength)
 
 std::wstring DownloadProgressText(int value, std::uint64_t received)
 {
+    // user32's formatter, already loaded; the texts stay far below its
+    // 1024-character limit and StatusTextCapacity.
     wchar_t text[StatusTextCapacity] = {};
-    const int length = value >= 0 ? std::swprintf(text, StatusTextCapacity, StatusDownloadPercent, value)
-                                  : std::swprintf(text, StatusTextCapacity, StatusDownloadMegabytes,
-                                                  static_cast<unsigned long long>(received >> 20U));
-    if (length < 0) {
-        return {};
+    if (value >= 0) {
+        const int length = wsprintfW(text, StatusDownloadPercent, value);
+        return {text, static_cast<std::size_t>(length > 0 ? length : 0)};
     }
-    return {text, static_cast<std::size_t>(length)};
+    // wsprintfW reads no %llu, so the count is written in that specifier's
+    // place; as its 32-bit %lu, which holds any count below 4 PiB.
+    const std::wstring_view format = StatusDownloadMegabytes;
+    const std::wstring_view specifier = L"%llu";
+    const std::size_t at = format.find(specifier);
+    const int length = wsprintfW(text, L"%lu", static_cast<unsigned long>(received >> 20U));
+    std::wstring shown(format.substr(0, at));
+    shown.append(text, static_cast<std::size_t>(length > 0 ? length : 0));
+    shown.append(format.substr(at + specifier.size()));
+    return shown;
 }
 
 std::wstring DownloadArchive()

@@ -19,6 +19,7 @@ TEST(DownloadProgress, PercentOrMegabytes)
         {1'048'575, 0, L"Downloading Pivra Suite All In One\u2026 0 MB"},
         {1'048'576, 0, L"Downloading Pivra Suite All In One\u2026 1 MB"},
         {250ULL << 20U, 0, L"Downloading Pivra Suite All In One\u2026 250 MB"},
+        {(5ULL << 30U) + 1, 0, L"Downloading Pivra Suite All In One\u2026 5120 MB"},  // past 32-bit bytes
     };
     for (const Row& row : rows) {
         const int value = DownloadProgressValue(row.received, row.contentLength);
