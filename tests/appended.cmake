@@ -19,6 +19,10 @@ add_custom_command(OUTPUT ${PIVRA_SIGNER_DIR}/signer.pem ${PIVRA_SIGNER_DIR}/sig
   DEPENDS ${CMAKE_CURRENT_LIST_DIR}/bundle/signer.sh
   COMMENT "Making a test code-signing key"
   VERBATIM)
+# One target owns the key: two bundles that each ran the command in a
+# parallel build would sign with one key and verify with the other's CA.
+add_custom_target(test_signer DEPENDS ${PIVRA_SIGNER_DIR}/signer.pem ${PIVRA_SIGNER_DIR}/signer.key
+                                      ${PIVRA_SIGNER_DIR}/ca.pem)
 set(PIVRA_SIGNED_BUNDLED_LAUNCHER ${CMAKE_CURRENT_BINARY_DIR}/PivraSuiteMessaging-bundled-signed.exe)
 pivra_bundle_launcher(signed_bundled_launcher
   LAUNCHER PivraSuiteMessaging
@@ -26,7 +30,7 @@ pivra_bundle_launcher(signed_bundled_launcher
   OUTPUT ${PIVRA_SIGNED_BUNDLED_LAUNCHER}
   SIGN_COMMAND osslsigncode sign -certs ${PIVRA_SIGNER_DIR}/signer.pem -key ${PIVRA_SIGNER_DIR}/signer.key
                -h sha256 -n "Pivra Suite Messaging" -in <UNSIGNED> -out <SIGNED>
-  DEPENDS fixture_suite_zip ${PIVRA_SIGNER_DIR}/signer.pem ${PIVRA_SIGNER_DIR}/signer.key)
+  DEPENDS fixture_suite_zip test_signer ${PIVRA_SIGNER_DIR}/signer.pem ${PIVRA_SIGNER_DIR}/signer.key)
 # And with a tool that signs in place (as signtool does), here osslsigncode
 # wrapped so.
 set(PIVRA_SIGNED_IN_PLACE_LAUNCHER ${CMAKE_CURRENT_BINARY_DIR}/PivraSuiteMessaging-bundled-signed-in-place.exe)
@@ -36,7 +40,7 @@ pivra_bundle_launcher(signed_in_place_bundled_launcher
   OUTPUT ${PIVRA_SIGNED_IN_PLACE_LAUNCHER}
   SIGN_COMMAND sh -c "osslsigncode sign -certs \"$1/signer.pem\" -key \"$1/signer.key\" -h sha256 -in \"$2\" -out \"$2.new\" >/dev/null && mv \"$2.new\" \"$2\""
                sign-in-place ${PIVRA_SIGNER_DIR} <SIGNED>
-  DEPENDS fixture_suite_zip ${PIVRA_SIGNER_DIR}/signer.pem ${PIVRA_SIGNER_DIR}/signer.key)
+  DEPENDS fixture_suite_zip test_signer ${PIVRA_SIGNER_DIR}/signer.pem ${PIVRA_SIGNER_DIR}/signer.key)
 
 # Windows side, in unit_tests.
 target_sources(unit_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/appended_test.cpp)
