@@ -7,7 +7,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/../cmake/PivraBundle.cmake)
 # The launcher with the fixture suite appended, for the end-to-end tests.
 set(PIVRA_BUNDLED_LAUNCHER ${CMAKE_CURRENT_BINARY_DIR}/PivraSuiteMessaging-bundled.exe)
 pivra_bundle_launcher(bundled_launcher
-  LAUNCHER PivraSuiteMessaging
+  LAUNCHER ${PIVRA_LAUNCHER}
   ARCHIVE ${PIVRA_SUITE_ZIP}
   OUTPUT ${PIVRA_BUNDLED_LAUNCHER}
   DEPENDS fixture_suite_zip)
@@ -65,13 +65,28 @@ set(bundle_cases
 foreach(case IN LISTS bundle_cases)
   add_test(NAME Bundle.${case}
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/bundle/bundle_test.sh ${case} ${pivra_bundle_exe}
-                   ${pivra_bundle_checks_bundle_check} $<TARGET_FILE:PivraSuiteMessaging> ${PIVRA_SUITE_ZIP}
+                   ${pivra_bundle_checks_bundle_check} $<TARGET_FILE:${PIVRA_LAUNCHER}> ${PIVRA_SUITE_ZIP}
                    ${CMAKE_CURRENT_BINARY_DIR}/bundle-tests/${case})
 endforeach()
 # What pivra_bundle_launcher made at build time.
 add_test(NAME Bundle.CMakeFunctionOutput
          COMMAND ${pivra_bundle_checks_bundle_check} plain ${PIVRA_BUNDLED_LAUNCHER}
-                 $<TARGET_FILE:PivraSuiteMessaging> ${PIVRA_SUITE_ZIP})
+                 $<TARGET_FILE:${PIVRA_LAUNCHER}> ${PIVRA_SUITE_ZIP})
+# And for every other place's launcher the build makes.
+foreach(key IN LISTS PIVRA_LAUNCHER_KEYS)
+  set(launcher ${PIVRA_PLACE_${key}_FILE})
+  if(launcher STREQUAL PIVRA_LAUNCHER)
+    continue()
+  endif()
+  pivra_bundle_launcher(bundled_${launcher}
+    LAUNCHER ${launcher}
+    ARCHIVE ${PIVRA_SUITE_ZIP}
+    OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/bundled/${launcher}.exe
+    DEPENDS fixture_suite_zip)
+  get_target_property(bundled bundled_${launcher} PIVRA_BUNDLED_FILE)
+  add_test(NAME Bundle.CMakeFunctionOutput.${launcher}
+           COMMAND ${pivra_bundle_checks_bundle_check} plain ${bundled} $<TARGET_FILE:${launcher}> ${PIVRA_SUITE_ZIP})
+endforeach()
 
 # AppendedArchiveLength under libFuzzer (clang, built by the test itself).
 add_test(NAME Fuzz.AppendedArchiveLength
