@@ -9,10 +9,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$PIVRA_BUILD_DIR
 out=${PIVRA_DEMO_OUT:?PIVRA_DEMO_OUT names the folder for the screenshots}
 driver="$build/demo/demo_driver.exe"
-file=${PIVRA_DEMO_LAUNCHER:-PivraSuiteMessaging.exe}
-title=${PIVRA_DEMO_TITLE:-Pivra Suite Messaging}
-arguments=${PIVRA_DEMO_ARGUMENTS---place messages}
-launcher="Z:$build/$file"
+launcher_file=${PIVRA_DEMO_LAUNCHER:-PivraSuiteMessaging.exe}
+launcher_title=${PIVRA_DEMO_TITLE:-Pivra Suite Messaging}
+launcher_arguments=${PIVRA_DEMO_ARGUMENTS---place messages}
+launcher="Z:$build/$launcher_file"
 shot="$root/tests/e2e/screenshot.sh"
 mkdir -p "$out"
 if [ ! -f "$driver" ]; then
@@ -90,9 +90,9 @@ else
     say "tc is not available here, so the line runs at full speed."
 fi
 
-step "1. First start of $file"
+step "1. First start of $launcher_file"
 status=0
-limited 120 wine "$driver" first-start "$launcher" "$title" "$shot" "$out" || status=$?
+limited 120 wine "$driver" first-start "$launcher" "$launcher_title" "$shot" "$out" || status=$?
 if [ "$slowed" = yes ]; then
     tc qdisc del dev lo root 2>/dev/null || true
 fi
@@ -114,18 +114,18 @@ for name in "${shortcuts[@]}"; do
 done
 [ "${#shortcuts[@]}" -eq 10 ] || { say "! expected 10 shortcuts"; exit 1; }
 
-step "2. Second start of $file: the suite is installed now"
+step "2. Second start of $launcher_file: the suite is installed now"
 rm -f "$record"
 status=0
 limited 90 wine "$driver" second-start "$launcher" || status=$?
 [ "$status" -eq 0 ] || { say "! step 2 failed (driver exit code $status)"; exit 1; }
 show_record "$record"
 got=$(sed -n 's/^arguments=//p' "$record" | tr -d '\r')
-if [ "$got" != "$arguments" ]; then
-    say "! the suite got '$got', not '${arguments:-(nothing)}'"
+if [ "$got" != "$launcher_arguments" ]; then
+    say "! the suite got '$got', not '${launcher_arguments:-(nothing)}'"
     exit 1
 fi
-say "The suite was started directly with ${arguments:-no parameters at all}."
+say "The suite was started directly with ${launcher_arguments:-no parameters at all}."
 
 step "3. The Start menu folder, as the user's Explorer shows it"
 status=0
