@@ -31,9 +31,6 @@ const std::array<PlaceEntry, PlaceCount> PlaceTable = {{
     {L"Pivra Suite Storage Management", L"storage", L"storage"},
 }};
 
-// This launcher stands for the Messaging place, the table's second row.
-const PlaceEntry& OwnPlace = PlaceTable[1];
-
 std::wstring PlaceArguments(const PlaceEntry& entry)
 {
     if (entry.place[0] == L'\0') {

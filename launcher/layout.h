@@ -28,7 +28,8 @@ struct PlaceEntry {
 
 inline constexpr std::size_t PlaceCount = 10;
 extern const std::array<PlaceEntry, PlaceCount> PlaceTable;
-// The place this launcher stands for.
+// The place this launcher stands for, the row the build setting OwnPlace
+// picks; defined in launcher/own_place.cpp, which each program links.
 extern const PlaceEntry& OwnPlace;
 
 // "--place <key>" for a place, or empty for the whole-suite row.

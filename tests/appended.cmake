@@ -7,7 +7,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/../cmake/PivraBundle.cmake)
 # The launcher with the fixture suite appended, for the end-to-end tests.
 set(PIVRA_BUNDLED_LAUNCHER ${CMAKE_CURRENT_BINARY_DIR}/PivraSuiteMessaging-bundled.exe)
 pivra_bundle_launcher(bundled_launcher
-  LAUNCHER PivraSuiteMessaging
+  LAUNCHER ${PIVRA_LAUNCHER}
   ARCHIVE ${PIVRA_SUITE_ZIP}
   OUTPUT ${PIVRA_BUNDLED_LAUNCHER}
   DEPENDS fixture_suite_zip)
@@ -25,7 +25,7 @@ add_custom_target(test_signer DEPENDS ${PIVRA_SIGNER_DIR}/signer.pem ${PIVRA_SIG
                                       ${PIVRA_SIGNER_DIR}/ca.pem)
 set(PIVRA_SIGNED_BUNDLED_LAUNCHER ${CMAKE_CURRENT_BINARY_DIR}/PivraSuiteMessaging-bundled-signed.exe)
 pivra_bundle_launcher(signed_bundled_launcher
-  LAUNCHER PivraSuiteMessaging
+  LAUNCHER ${PIVRA_LAUNCHER}
   ARCHIVE ${PIVRA_SUITE_ZIP}
   OUTPUT ${PIVRA_SIGNED_BUNDLED_LAUNCHER}
   SIGN_COMMAND osslsigncode sign -certs ${PIVRA_SIGNER_DIR}/signer.pem -key ${PIVRA_SIGNER_DIR}/signer.key
@@ -35,7 +35,7 @@ pivra_bundle_launcher(signed_bundled_launcher
 # wrapped so.
 set(PIVRA_SIGNED_IN_PLACE_LAUNCHER ${CMAKE_CURRENT_BINARY_DIR}/PivraSuiteMessaging-bundled-signed-in-place.exe)
 pivra_bundle_launcher(signed_in_place_bundled_launcher
-  LAUNCHER PivraSuiteMessaging
+  LAUNCHER ${PIVRA_LAUNCHER}
   ARCHIVE ${PIVRA_SUITE_ZIP}
   OUTPUT ${PIVRA_SIGNED_IN_PLACE_LAUNCHER}
   SIGN_COMMAND sh -c "osslsigncode sign -certs \"$1/signer.pem\" -key \"$1/signer.key\" -h sha256 -in \"$2\" -out \"$2.new\" >/dev/null && mv \"$2.new\" \"$2\""
@@ -95,19 +95,34 @@ set(bundle_cases
 foreach(case IN LISTS bundle_cases)
   add_test(NAME Bundle.${case}
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/bundle/bundle_test.sh ${case} ${pivra_bundle_exe}
-                   ${pivra_bundle_checks_bundle_check} $<TARGET_FILE:PivraSuiteMessaging> ${PIVRA_SUITE_ZIP}
+                   ${pivra_bundle_checks_bundle_check} $<TARGET_FILE:${PIVRA_LAUNCHER}> ${PIVRA_SUITE_ZIP}
                    ${CMAKE_CURRENT_BINARY_DIR}/bundle-tests/${case})
 endforeach()
 # What pivra_bundle_launcher made at build time, without and with signing.
 add_test(NAME Bundle.CMakeFunctionOutput
          COMMAND ${pivra_bundle_checks_bundle_check} plain ${PIVRA_BUNDLED_LAUNCHER}
-                 $<TARGET_FILE:PivraSuiteMessaging> ${PIVRA_SUITE_ZIP})
+                 $<TARGET_FILE:${PIVRA_LAUNCHER}> ${PIVRA_SUITE_ZIP})
 add_test(NAME Bundle.CMakeFunctionSignedOutput
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/bundle/bundle_test.sh SignedAtBuildTime ${pivra_bundle_exe}
-                 ${pivra_bundle_checks_bundle_check} $<TARGET_FILE:PivraSuiteMessaging> ${PIVRA_SUITE_ZIP}
+                 ${pivra_bundle_checks_bundle_check} $<TARGET_FILE:${PIVRA_LAUNCHER}> ${PIVRA_SUITE_ZIP}
                  ${CMAKE_CURRENT_BINARY_DIR}/bundle-tests/SignedAtBuildTime)
 set_tests_properties(Bundle.CMakeFunctionSignedOutput PROPERTIES ENVIRONMENT
   "PIVRA_SIGNER_DIR=${PIVRA_SIGNER_DIR};PIVRA_SIGNED_BUNDLES=${PIVRA_SIGNED_BUNDLED_LAUNCHER}|${PIVRA_SIGNED_IN_PLACE_LAUNCHER}")
+# And for every other place's launcher the build makes.
+foreach(key IN LISTS PIVRA_LAUNCHER_KEYS)
+  set(launcher ${PIVRA_PLACE_${key}_FILE})
+  if(launcher STREQUAL PIVRA_LAUNCHER)
+    continue()
+  endif()
+  pivra_bundle_launcher(bundled_${launcher}
+    LAUNCHER ${launcher}
+    ARCHIVE ${PIVRA_SUITE_ZIP}
+    OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/bundled/${launcher}.exe
+    DEPENDS fixture_suite_zip)
+  get_target_property(bundled bundled_${launcher} PIVRA_BUNDLED_FILE)
+  add_test(NAME Bundle.CMakeFunctionOutput.${launcher}
+           COMMAND ${pivra_bundle_checks_bundle_check} plain ${bundled} $<TARGET_FILE:${launcher}> ${PIVRA_SUITE_ZIP})
+endforeach()
 
 # TrailerEnd and AppendedArchiveLength under libFuzzer (clang, built by the test itself).
 add_test(NAME Fuzz.AppendedArchiveLength

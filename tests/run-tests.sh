@@ -23,7 +23,7 @@ pivra_install_deps
 stage_done "packages"
 
 configure_and_build() {  # <build dir> <toolchain file>
-    cmake -S "$root" -B "$1" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$2" -DDownloadHost=localhost \
+    cmake -S "$root" -B "$1" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$2" -DDownloadHost=localhost -DPIVRA_ALL_PLACES=ON \
         -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
     cmake --build "$1" -j 2
 }

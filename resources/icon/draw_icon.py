@@ -1,8 +1,12 @@
 #!/usr/bin/python3
-"""Draws the Messaging place's icon and writes it as a Windows .ico.
+"""Draws a place's icon and writes it as a Windows .ico.
 
-Usage: draw_icon.py <output.ico> [--expect <file.ico>]
+Usage: draw_icon.py <icon> <output.ico> [--expect <file.ico>]
 
+<icon> is a place's icon name from the place table: suite (the suite's
+grid), chat (speech bubble), camera, contacts (contact card), email
+(envelope), friends (two people), map (map pin), music (note), alarm (bell)
+or storage (disk). Every icon is one white glyph on the suite's tile.
 With --expect it also compares the drawing with that file (the checked-in
 icon) and fails when they differ by a byte.
 
@@ -15,7 +19,8 @@ so every run writes the same bytes.
 
 Each size has its own layout on its own pixel grid: straight edges fall on
 pixel boundaries, so 16, 24 and 32 px stay crisp; 256 is the 64 px layout
-scaled by four.
+scaled by four. The speech bubble has a layout per size; the other glyphs
+are drawn once on the 64 px grid and scaled onto each size's tile.
 """
 import struct
 import sys
@@ -162,8 +167,99 @@ def smoothstep(t):
     return t * t * (3 - 2 * t)
 
 
-def render(size):
+def union(*distances):
+    return min(distances)
+
+
+def cut(shape, hole):
+    return max(shape, -hole)
+
+
+def sd_circle(px, py, cx, cy, r):
+    dx, dy = px - cx, py - cy
+    return (dx * dx + dy * dy) ** 0.5 - r
+
+
+def sd_capsule(px, py, a, b, r):
+    ax, ay = a
+    ex, ey = b[0] - ax, b[1] - ay
+    wx, wy = px - ax, py - ay
+    t = (wx * ex + wy * ey) / (ex * ex + ey * ey)
+    t = 0.0 if t < 0 else (1.0 if t > 1 else t)
+    dx, dy = wx - ex * t, wy - ey * t
+    return (dx * dx + dy * dy) ** 0.5 - r
+
+
+# The other places' glyphs, signed distances on the 64 px grid (the tile
+# spans 2..62 there).
+def glyph_suite(px, py):
+    # A three by three grid of tiles, as the suite's launcher shows its places.
+    return union(*(sd_round_box(px, py, (x, y, x + 11, y + 11, 2.5))
+                   for y in (11.0, 26.5, 42.0) for x in (11.0, 26.5, 42.0)))
+
+
+def glyph_camera(px, py):
+    body = smooth_min(sd_round_box(px, py, (9, 20, 55, 51, 6)), sd_round_box(px, py, (22, 13, 42, 26, 3)), 2)
+    lens = sd_circle(px, py, 32, 36, 11)
+    return union(cut(body, lens), sd_circle(px, py, 32, 36, 6.5))
+
+
+def glyph_contacts(px, py):
+    card = sd_round_box(px, py, (8, 14, 56, 50, 5))
+    person = union(sd_circle(px, py, 22, 27, 5.5), sd_round_box(px, py, (12, 36, 32, 44, 5)))
+    lines = union(sd_capsule(px, py, (38, 27), (49, 27), 2.25), sd_capsule(px, py, (38, 36), (46, 36), 2.25))
+    return cut(card, union(person, lines))
+
+
+def glyph_email(px, py):
+    envelope = sd_round_box(px, py, (8, 16, 56, 49, 4.5))
+    flap = union(sd_capsule(px, py, (12, 20), (32, 35), 2.5), sd_capsule(px, py, (32, 35), (52, 20), 2.5))
+    return cut(envelope, flap)
+
+
+def glyph_friends(px, py):
+    front = union(sd_circle(px, py, 39, 23, 7.5), max(sd_round_box(px, py, (24, 35, 54, 66, 12)), py - 53))
+    back = union(sd_circle(px, py, 23, 20, 6.5), max(sd_round_box(px, py, (10, 30, 36, 62, 10)), py - 47))
+    # A gap around the one in front keeps the two apart.
+    return union(front, cut(back, front - 3))
+
+
+def glyph_map(px, py):
+    pin = smooth_min(sd_circle(px, py, 32, 26, 15), sd_triangle(px, py, ((19.5, 34), (44.5, 34), (32, 56))), 3)
+    return cut(pin, sd_circle(px, py, 32, 26, 6))
+
+
+def glyph_music(px, py):
+    heads = union(sd_circle(px, py, 20, 45, 6.5), sd_circle(px, py, 42, 40, 6.5))
+    stems = union(sd_round_box(px, py, (22.5, 18, 26.5, 45, 0)), sd_round_box(px, py, (44.5, 13, 48.5, 40, 0)))
+    beam = sd_triangle(px, py, ((22.5, 17), (48.5, 11), (48.5, 19.5), (22.5, 25.5)))
+    return union(heads, stems, beam)
+
+
+def glyph_alarm(px, py):
+    dome = smooth_min(sd_circle(px, py, 32, 28, 12), sd_triangle(px, py, ((20, 28), (44, 28), (48, 44), (16, 44))), 2)
+    rim = sd_round_box(px, py, (11, 41, 53, 47, 3))
+    return union(smooth_min(dome, rim, 2), sd_circle(px, py, 32, 15, 3.5), sd_circle(px, py, 32, 52, 4))
+
+
+def glyph_storage(px, py):
+    # A disk drive: its case, the platter and its hub, a seam and the light.
+    case = sd_round_box(px, py, (11, 9, 53, 55, 6))
+    marks = union(sd_circle(px, py, 32, 25, 11), sd_round_box(px, py, (11, 41, 53, 44, 0)),
+                  sd_circle(px, py, 44, 49, 2.5))
+    return union(cut(case, marks), sd_circle(px, py, 32, 25, 3.5))
+
+
+GLYPHS = {"suite": glyph_suite, "camera": glyph_camera, "contacts": glyph_contacts, "email": glyph_email,
+          "friends": glyph_friends, "map": glyph_map, "music": glyph_music, "alarm": glyph_alarm,
+          "storage": glyph_storage}
+ICONS = ("suite", "chat") + tuple(name for name in GLYPHS if name != "suite")
+
+
+def render(size, icon="chat"):
     """Gives the icon at size x size as rows of (r, g, b, a) bytes."""
+    if icon != "chat":
+        return render_glyph(size, GLYPHS[icon])
     layout = LAYOUTS[size]
     unit = layout["grid"] / size
     tile = layout["tile"]
@@ -181,6 +277,38 @@ def render(size):
                 pixel = over(pixel, SHADOW, opacity * smoothstep(0.5 - d / blur))
             pixel = over(pixel, paper_colour(layout, gy), coverage(lambda u, v: bubble_distance(layout, u, v), x, y, unit))
             pixel = over(pixel, SUITE_BLUE, coverage(lambda u, v: dots_distance(layout, u, v), x, y, unit))
+            r, g, b, a = pixel
+            alpha = int(a * 255 + 0.5)
+            if alpha == 0:
+                row += b"\0\0\0\0"
+            else:
+                row += bytes((int(r + 0.5), int(g + 0.5), int(b + 0.5), alpha))
+        rows.append(bytes(row))
+    return rows
+
+
+def render_glyph(size, glyph):
+    """Like render, with one white glyph of the 64 px grid on the size's tile."""
+    layout = LAYOUTS[size]
+    unit = layout["grid"] / size
+    scale = 64 / layout["grid"]
+    tile = layout["tile"]
+
+    def distance(u, v):
+        return glyph(u * scale, v * scale) / scale
+
+    rows = []
+    for y in range(size):
+        gy = (y + 0.5) * unit
+        row = bytearray()
+        for x in range(size):
+            gx = (x + 0.5) * unit
+            pixel = (0.0, 0.0, 0.0, 0.0)
+            pixel = over(pixel, tile_colour(layout, gy), coverage(lambda u, v: sd_round_box(u, v, tile), x, y, unit))
+            if layout["shadow"] is not None:
+                offset, blur, opacity = layout["shadow"]
+                pixel = over(pixel, SHADOW, opacity * smoothstep(0.5 - distance(gx, gy - offset) / blur))
+            pixel = over(pixel, PAPER, coverage(distance, x, y, unit))
             r, g, b, a = pixel
             alpha = int(a * 255 + 0.5)
             if alpha == 0:
@@ -257,22 +385,23 @@ def ico_bytes(images):
 
 
 def main(argv):
-    if len(argv) not in (2, 4) or (len(argv) == 4 and argv[2] != "--expect"):
-        print("usage: draw_icon.py <output.ico> [--expect <file.ico>]", file=sys.stderr)
+    if len(argv) not in (3, 5) or argv[1] not in ICONS or (len(argv) == 5 and argv[3] != "--expect"):
+        print("usage: draw_icon.py <%s> <output.ico> [--expect <file.ico>]" % "|".join(ICONS), file=sys.stderr)
         return 2
-    data = ico_bytes([(size, png_bytes(render(size))) for size in SIZES])
-    with open(argv[1], "wb") as out:
+    icon = argv[1]
+    data = ico_bytes([(size, png_bytes(render(size, icon))) for size in SIZES])
+    with open(argv[2], "wb") as out:
         out.write(data)
-    if len(argv) == 4:
-        with open(argv[3], "rb") as f:
+    if len(argv) == 5:
+        with open(argv[4], "rb") as f:
             expected = f.read()
         if expected != data:
             at = next((i for i, (a, b) in enumerate(zip(data, expected)) if a != b), min(len(data), len(expected)))
             print("FAIL: %s (%d bytes) differs from the drawing %s (%d bytes) from byte %d on; "
-                  "redraw it with: /usr/bin/python3 %s %s"
-                  % (argv[3], len(expected), argv[1], len(data), at, sys.argv[0], argv[3]))
+                  "redraw it with: /usr/bin/python3 %s %s %s"
+                  % (argv[4], len(expected), argv[2], len(data), at, sys.argv[0], icon, argv[4]))
             return 1
-        print("%s is the drawing, byte for byte" % argv[3])
+        print("%s is the drawing of %s, byte for byte" % (argv[4], icon))
     return 0
 
 

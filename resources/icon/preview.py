@@ -2,9 +2,12 @@
 """Renders every image of an .ico into one preview PNG.
 
 Usage: preview.py <icon.ico> <preview.png>
+       preview.py --side-by-side <sheet.png> <icon.ico>...
 
 Rows: each image at its own size on a light and on a dark background, then
-the small ones magnified (nearest neighbour) to show their pixels. Reads
+the small ones magnified (nearest neighbour) to show their pixels. With
+--side-by-side, one column per icon instead: its 64 px image on light and
+on dark, then its 32 and 16 px images. Reads
 the PNG images itself (stdlib zlib), so it also shows what the file holds.
 """
 import os
@@ -103,9 +106,33 @@ class Canvas:
         return out
 
 
+def side_by_side(paths, output):
+    icons = [{image[0]: image for image in read_ico(path)} for path in paths]
+    column = 64 + GAP
+    band = 64 + GAP
+    width = GAP + column * len(icons)
+    height = 3 * band + GAP
+    canvas = Canvas(width, height)
+    canvas.fill(0, 0, width, band + GAP // 2, LIGHT)
+    canvas.fill(0, band + GAP // 2, width, 2 * band + GAP, DARK)
+    canvas.fill(0, 2 * band + GAP, width, height, LIGHT)
+    for index, images in enumerate(icons):
+        left = GAP + index * column
+        canvas.paint(images[64], left, GAP)
+        canvas.paint(images[64], left, band + GAP)
+        canvas.paint(images[32], left, 2 * band + GAP + 16)
+        canvas.paint(images[16], left + 32 + GAP, 2 * band + GAP + 32)
+    with open(output, "wb") as out:
+        out.write(png_bytes(canvas.rows()))
+    return 0
+
+
 def main(argv):
+    if len(argv) >= 4 and argv[1] == "--side-by-side":
+        return side_by_side(argv[3:], argv[2])
     if len(argv) != 3:
-        print("usage: preview.py <icon.ico> <preview.png>", file=sys.stderr)
+        print("usage: preview.py <icon.ico> <preview.png> | --side-by-side <sheet.png> <icon.ico>...",
+              file=sys.stderr)
         return 2
     images = read_ico(argv[1])
     by_size = {image[0]: image for image in images}

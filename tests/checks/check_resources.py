@@ -4,9 +4,11 @@ group and its PNG images, the version record, and that nothing else (no
 manifest in particular) is there.
 
 Usage:
-    check_resources.py <launcher.exe> [--icon-file <icon.ico>]
+    check_resources.py <launcher.exe> --place <key> --max-bytes <n> [--icon-file <icon.ico>]
     check_resources.py --icon-file <icon.ico>
 
+<key> is the place the launcher stands for (suite for the whole suite); its
+version strings must name that place, and the file may be at most <n> bytes.
 With --icon-file alone it checks the .ico file's own layout; with both, it
 also checks that the launcher carries exactly that file's images.
 Prints one FAIL line per problem and exits 1 when there is any.
@@ -43,14 +45,32 @@ FIXED_INFO = (
     ("FileDateLS", 0),
 )
 STRING_TABLE = "040904e4"
-STRINGS = (
-    ("CompanyName", "Pivra Suite"),
-    ("FileDescription", "Pivra Suite Messaging"),
-    ("FileVersion", VERSION_TEXT),
-    ("ProductName", "Pivra Suite"),
-    ("ProductVersion", VERSION_TEXT),
-    ("OriginalFilename", "PivraSuiteMessaging.exe"),
-)
+# Each place's launcher: its display name, and its published file name (the
+# display name's words, each begun with a capital, without the blanks).
+PLACES = {
+    "suite": ("Pivra Suite All In One", "PivraSuiteAllInOne.exe"),
+    "messages": ("Pivra Suite Messaging", "PivraSuiteMessaging.exe"),
+    "camera": ("Pivra Suite Camera", "PivraSuiteCamera.exe"),
+    "contacts": ("Pivra Suite Contacts", "PivraSuiteContacts.exe"),
+    "email": ("Pivra Suite Email", "PivraSuiteEmail.exe"),
+    "them": ("Pivra Suite Friends In Common", "PivraSuiteFriendsInCommon.exe"),
+    "map": ("Pivra Suite Map", "PivraSuiteMap.exe"),
+    "music": ("Pivra Suite Music", "PivraSuiteMusic.exe"),
+    "alarm": ("Pivra Suite Alarm and Reminders", "PivraSuiteAlarmAndReminders.exe"),
+    "storage": ("Pivra Suite Storage Management", "PivraSuiteStorageManagement.exe"),
+}
+
+
+def version_strings(place):
+    name, file_name = PLACES[place]
+    return (
+        ("CompanyName", "Pivra Suite"),
+        ("FileDescription", name),
+        ("FileVersion", VERSION_TEXT),
+        ("ProductName", "Pivra Suite"),
+        ("ProductVersion", VERSION_TEXT),
+        ("OriginalFilename", file_name),
+    )
 TRANSLATION = (0x0409, 1252)
 
 
@@ -282,7 +302,7 @@ def text_value(raw):
     return head, tail.strip("\0") != ""
 
 
-def check_version(pe, tree, problems):
+def check_version(pe, tree, strings_expected, problems):
     versions = tree.get(RT_VERSION, {})
     if ids(versions) != [1]:
         problems.add("RT_VERSION ids are %s, expected only 1" % ids(versions))
@@ -335,9 +355,9 @@ def check_version(pe, tree, problems):
                     if trailing:
                         problems.add("string %s has text after its terminating NUL" % name)
                     got.append((name, value))
-                for index in range(max(len(got), len(STRINGS))):
+                for index in range(max(len(got), len(strings_expected))):
                     have = got[index] if index < len(got) else None
-                    want = STRINGS[index] if index < len(STRINGS) else None
+                    want = strings_expected[index] if index < len(strings_expected) else None
                     if have != want:
                         problems.add("string %d of %s is %s, expected %s" % (index + 1, STRING_TABLE,
                                      "%s=%r" % have if have else "missing", "%s=%r" % want if want else "none"))
@@ -367,7 +387,11 @@ def check_version(pe, tree, problems):
         problems.add("pefile reads the string tables as %s, this script as %s" % (seen, own))
 
 
-def check_launcher(path, icon_file_images, problems):
+def check_launcher(path, place, max_bytes, icon_file_images, problems):
+    with open(path, "rb") as f:
+        size = len(f.read())
+    if size > max_bytes:
+        problems.add("%s is %d bytes, more than %d" % (path, size, max_bytes))
     try:
         pe = pefile.PE(path)
     except (OSError, pefile.PEFormatError) as error:
@@ -380,26 +404,43 @@ def check_launcher(path, icon_file_images, problems):
         for index, (embedded, original) in enumerate(zip(images, icon_file_images)):
             if embedded is not None and original is not None and embedded != original:
                 problems.add("RT_GROUP_ICON 1 image %d differs from the icon file's image %d" % (index + 1, index + 1))
-    check_version(pe, tree, problems)
+    check_version(pe, tree, version_strings(place), problems)
+
+
+USAGE = ("usage: check_resources.py <launcher.exe> --place <%s> --max-bytes <n> [--icon-file <icon.ico>]\n"
+         "       check_resources.py --icon-file <icon.ico>" % "|".join(PLACES))
+
+
+def take_option(args, name):
+    """Removes --name <value> from args; gives the value, or None."""
+    if name not in args:
+        return None
+    at = args.index(name)
+    if at + 1 >= len(args):
+        raise ValueError(name)
+    value = args[at + 1]
+    del args[at:at + 2]
+    return value
 
 
 def main(argv):
     args = argv[1:]
-    icon_file = None
-    if "--icon-file" in args:
-        at = args.index("--icon-file")
-        if at + 1 >= len(args):
-            print("usage: check_resources.py [<launcher.exe>] [--icon-file <icon.ico>]", file=sys.stderr)
-            return 2
-        icon_file = args[at + 1]
-        del args[at:at + 2]
-    if len(args) > 1 or (not args and icon_file is None):
-        print("usage: check_resources.py [<launcher.exe>] [--icon-file <icon.ico>]", file=sys.stderr)
+    try:
+        icon_file = take_option(args, "--icon-file")
+        place = take_option(args, "--place")
+        max_bytes = take_option(args, "--max-bytes")
+    except ValueError:
+        print(USAGE, file=sys.stderr)
+        return 2
+    launcher_ok = len(args) == 1 and place in PLACES and max_bytes is not None and max_bytes.isdigit()
+    icon_only = not args and icon_file is not None and place is None and max_bytes is None
+    if not launcher_ok and not icon_only:
+        print(USAGE, file=sys.stderr)
         return 2
     problems = Problems()
     icon_images = read_ico(icon_file, problems) if icon_file is not None else None
     if args:
-        check_launcher(args[0], icon_images, problems)
+        check_launcher(args[0], place, int(max_bytes), icon_images, problems)
     for problem in problems:
         print("FAIL: " + problem)
     checked = " and ".join(([args[0]] if args else []) + ([icon_file] if icon_file else []))

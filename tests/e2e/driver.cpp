@@ -8,6 +8,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "e2e/launchers.h"
 #include "e2e/windows.h"
 #include "launcher/layout.h"
 
@@ -28,6 +29,48 @@ std::wstring FromUtf8(const std::string& text)
 std::wstring LauncherPath()
 {
     return PIVRA_LAUNCHER_PATH;
+}
+
+std::vector<PlaceLauncher> PlaceLaunchers()
+{
+    struct Built {
+        const wchar_t* key;
+        const wchar_t* path;
+    };
+    struct Expected {
+        const wchar_t* key;
+        const wchar_t* title;
+        const wchar_t* arguments;
+    };
+    const Built built[] = {PIVRA_E2E_LAUNCHERS};
+    const Expected expected[] = {
+        {L"messages", L"Pivra Suite Messaging", L"--place messages"},
+        {L"suite", L"Pivra Suite All In One", L""},
+        {L"them", L"Pivra Suite Friends In Common", L"--place them"},
+    };
+    std::vector<PlaceLauncher> launchers;
+    for (const Built& file : built) {
+        PlaceLauncher launcher{file.key, file.path, L"", L""};
+        for (const Expected& row : expected) {
+            if (launcher.key == row.key) {
+                launcher.title = row.title;
+                launcher.arguments = row.arguments;
+            }
+        }
+        launchers.push_back(launcher);
+    }
+    return launchers;
+}
+
+std::wstring AfterProgram(const std::wstring& commandLine)
+{
+    // A quoted program ends at the next quote, any other at the first blank.
+    if (commandLine.rfind(L'"', 0) == 0) {
+        const std::size_t close = commandLine.find(L'"', 1);
+        return close == std::wstring::npos ? L"" : commandLine.substr(close + 1);
+    }
+    const std::size_t blank = commandLine.find(L' ');
+    return blank == std::wstring::npos ? L"" : commandLine.substr(blank);
 }
 
 std::wstring FixtureSuitePath()

@@ -31,6 +31,20 @@ std::wstring LauncherPath();
 std::wstring FixtureSuitePath();
 std::wstring SuiteZipPath();
 
+// A launcher file under test and what its place must show and hand over.
+struct PlaceLauncher {
+    std::wstring key;  // its place's key; "suite" for the whole suite
+    std::wstring path;
+    std::wstring title;      // window title, box caption, the question's first words
+    std::wstring arguments;  // what the suite gets: "--place <key>", or nothing
+};
+// The own place's launcher, then those the build made besides (the whole
+// suite's and Friends In Common's with PIVRA_ALL_PLACES). A launcher whose
+// place has no expectations here gets an empty title, which no window has.
+std::vector<PlaceLauncher> PlaceLaunchers();
+// What follows the program in a command line: "" when nothing does.
+std::wstring AfterProgram(const std::wstring& commandLine);
+
 // Where the fixture suite writes its record in these tests.
 std::wstring RecordPath();
 void ClearRecord();

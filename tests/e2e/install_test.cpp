@@ -70,48 +70,64 @@ protected:
     }
 
     // Starts the launcher and answers its question with Yes.
-    LauncherRun StartAndAnswerYes()
+    LauncherRun StartAndAnswerYes() { return StartAndAnswerYes(PlaceLaunchers().front()); }
+    // The same for one place's launcher, whose caption and question name it.
+    static LauncherRun StartAndAnswerYes(const PlaceLauncher& launcher)
     {
-        LauncherRun run = StartLauncher();
-        HWND question = WaitForWindow(L"#32770", Caption, LaunchTimeoutMs);
-        EXPECT_NE(question, nullptr) << "no question box";
+        LauncherRun run = StartLauncherAt(launcher.path);
+        HWND question = WaitForWindow(L"#32770", launcher.title.c_str(), LaunchTimeoutMs);
+        EXPECT_NE(question, nullptr) << launcher.key << ": no question box";
         if (question != nullptr) {
-            EXPECT_EQ(BoxText(question), InstallPrompt());
+            EXPECT_EQ(BoxText(question), launcher.title + InstallPromptBody) << launcher.key;
             AnswerBox(question, IDYES);
         }
         return run;
+    }
+    // Between two launchers' runs in one test: nothing installed again.
+    static void StartAfresh()
+    {
+        RemoveSuite();
+        ClearRecord();
+        ClearServerLog();
+        DeleteFileW(StandinLog().c_str());
     }
 };
 
 TEST_F(Install, FirstInstallThenSecondStart)
 {
-    LauncherRun run = StartAndAnswerYes();
-    HWND progress = WaitForWindow(L"PivraSuiteLauncher", Caption, LaunchTimeoutMs);
-    EXPECT_NE(progress, nullptr) << "no progress window";
-    EXPECT_EQ(FinishLauncher(run), 0);
+    for (const PlaceLauncher& launcher : PlaceLaunchers()) {
+        ASSERT_FALSE(launcher.title.empty()) << "no expectations for the launcher of " << launcher.key;
+        StartAfresh();
+        LauncherRun run = StartAndAnswerYes(launcher);
+        HWND progress = WaitForWindow(L"PivraSuiteLauncher", launcher.title.c_str(), LaunchTimeoutMs);
+        EXPECT_NE(progress, nullptr) << launcher.key << ": no progress window with its title";
+        EXPECT_EQ(FinishLauncher(run), 0) << launcher.key;
 
-    SuiteRecord record;
-    ASSERT_TRUE(WaitForRecord(record, 10000)) << "the suite was not started";
-    EXPECT_EQ(record.arguments, L"--place messages");
-    EXPECT_EQ(_wcsicmp(record.workingFolder.c_str(), InstallDir().c_str()), 0) << record.workingFolder;
-    EXPECT_TRUE(FileExists(SuiteExePath()));
-    EXPECT_FALSE(FileExists(TempArchivePath())) << "the archive was left behind";
-    EXPECT_TRUE(ReadBytes(SuiteExePath()) == ReadBytes(FixtureSuitePath())) << "the suite was not unpacked whole";
-    const std::vector<std::wstring> runs = StandinRuns();
-    ASSERT_EQ(runs.size(), 1U) << "tar alone, PowerShell never";
-    EXPECT_EQ(runs[0], ExpectedTarRun(TempArchivePath()));
+        SuiteRecord record;
+        ASSERT_TRUE(WaitForRecord(record, 10000)) << launcher.key << ": the suite was not started";
+        EXPECT_EQ(record.arguments, launcher.arguments) << launcher.key;
+        EXPECT_EQ(AfterProgram(record.commandLine), launcher.arguments.empty() ? L"" : L" " + launcher.arguments)
+            << launcher.key << ": " << record.commandLine;
+        EXPECT_EQ(_wcsicmp(record.workingFolder.c_str(), InstallDir().c_str()), 0) << record.workingFolder;
+        EXPECT_TRUE(FileExists(SuiteExePath()));
+        EXPECT_FALSE(FileExists(TempArchivePath())) << "the archive was left behind";
+        EXPECT_TRUE(ReadBytes(SuiteExePath()) == ReadBytes(FixtureSuitePath())) << "the suite was not unpacked whole";
+        const std::vector<std::wstring> runs = StandinRuns();
+        ASSERT_EQ(runs.size(), 1U) << "tar alone, PowerShell never";
+        EXPECT_EQ(runs[0], ExpectedTarRun(TempArchivePath()));
 
-    EXPECT_EQ(ShortcutNames(), PlaceShortcutNames());
+        EXPECT_EQ(ShortcutNames(), PlaceShortcutNames()) << launcher.key;
 
-    // The second start hands over at once, without a question or a window.
-    ClearRecord();
-    DeleteFileW(StandinLog().c_str());
-    LauncherRun second = StartLauncher();
-    EXPECT_EQ(FinishLauncher(second), 0);
-    EXPECT_TRUE(second.windowTitles.empty()) << "second start showed " << second.windowTitles.front();
-    ASSERT_TRUE(WaitForRecord(record, 10000));
-    EXPECT_EQ(record.arguments, L"--place messages");
-    EXPECT_TRUE(StandinRuns().empty());
+        // The second start hands over at once, without a question or a window.
+        ClearRecord();
+        DeleteFileW(StandinLog().c_str());
+        LauncherRun second = StartLauncherAt(launcher.path);
+        EXPECT_EQ(FinishLauncher(second), 0);
+        EXPECT_TRUE(second.windowTitles.empty()) << "second start showed " << second.windowTitles.front();
+        ASSERT_TRUE(WaitForRecord(record, 10000));
+        EXPECT_EQ(record.arguments, launcher.arguments) << launcher.key;
+        EXPECT_TRUE(StandinRuns().empty());
+    }
 }
 
 TEST_F(Install, AnsweringNoLeavesNothing)
@@ -134,43 +150,55 @@ TEST_F(Install, FailuresEndInTheirBoxWithExitCodeOne)
 {
     struct Row {
         const char* serverMode;
-        bool toolsFail;
         const wchar_t* message;
+        bool toolsFail;
+        bool everyLauncher;  // also for the other places' launchers, whose box bears their name
     };
     const Row rows[] = {
-        {"404", false, FailDownload},
-        {"untrusted", false, FailDownload},
-        {"cut 5000", false, FailDownload},
-        {"ok", true, FailUnpack},
+        {"404", FailDownload, false, true},
+        {"untrusted", FailDownload, false, false},
+        {"cut 5000", FailDownload, false, false},
+        {"ok", FailUnpack, true, false},
     };
-    for (const Row& row : rows) {
-        SetServerMode(row.serverMode);
-        SetControl(L"PIVRA_STANDIN_TAR_EXIT", row.toolsFail ? L"1" : nullptr);
-        SetControl(L"PIVRA_STANDIN_POWERSHELL_EXIT", row.toolsFail ? L"1" : nullptr);
-        ClearRecord();
-        LauncherRun run = StartAndAnswerYes();
-        HWND box = nullptr;
-        const ULONGLONG deadline = GetTickCount64() + LaunchTimeoutMs;
-        while (box == nullptr && GetTickCount64() < deadline) {
-            HWND candidate = WaitForWindow(L"#32770", Caption, 200);
-            // The question may linger a moment while it is destroyed.
-            if (candidate != nullptr && GetDlgItem(candidate, IDOK) != nullptr && !BoxText(candidate).empty()) {
-                box = candidate;
+    const std::vector<PlaceLauncher> launchers = PlaceLaunchers();
+    for (const PlaceLauncher& launcher : launchers) {
+        const wchar_t* caption = launcher.title.c_str();
+        for (const Row& row : rows) {
+            if (&launcher != &launchers.front() && !row.everyLauncher) {
+                continue;
             }
+            // A failed unpack may leave the suite's files: each run starts uninstalled.
+            StartAfresh();
+            SetServerMode(row.serverMode);
+            SetControl(L"PIVRA_STANDIN_TAR_EXIT", row.toolsFail ? L"1" : nullptr);
+            SetControl(L"PIVRA_STANDIN_POWERSHELL_EXIT", row.toolsFail ? L"1" : nullptr);
+            LauncherRun run = StartAndAnswerYes(launcher);
+            HWND box = nullptr;
+            const ULONGLONG deadline = GetTickCount64() + LaunchTimeoutMs;
+            while (box == nullptr && GetTickCount64() < deadline) {
+                HWND candidate = WaitForWindow(L"#32770", caption, 200);
+                // The question may linger a moment while it is destroyed.
+                if (candidate != nullptr && GetDlgItem(candidate, IDOK) != nullptr && !BoxText(candidate).empty()) {
+                    box = candidate;
+                }
+            }
+            if (box == nullptr) {
+                FinishLauncher(run, 0);  // ended now: a launcher left behind would hold CTest's output open
+            }
+            ASSERT_NE(box, nullptr) << launcher.key << ", " << row.serverMode << ": no failure box";
+            EXPECT_EQ(BoxText(box), std::wstring(row.message) + DownloadInsteadSuffix()) << row.serverMode;
+            EXPECT_EQ(FindWindowW(L"PivraSuiteLauncher", nullptr), nullptr) << "progress window still open";
+            EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
+            EXPECT_EQ(GetDlgItem(box, IDYES), nullptr);
+            AnswerBox(box, IDOK);
+            EXPECT_EQ(FinishLauncher(run), 1) << launcher.key << ", " << row.serverMode;
+            SuiteRecord record;
+            EXPECT_FALSE(WaitForRecord(record, 200)) << row.serverMode << ": the suite was started";
+            if (row.toolsFail) {
+                EXPECT_FALSE(FileExists(TempArchivePath())) << "the archive stays after a failed unpack";
+            }
+            EXPECT_TRUE(ShortcutNames().empty()) << row.serverMode;
         }
-        ASSERT_NE(box, nullptr) << row.serverMode << ": no failure box";
-        EXPECT_EQ(BoxText(box), std::wstring(row.message) + DownloadInsteadSuffix()) << row.serverMode;
-        EXPECT_EQ(FindWindowW(L"PivraSuiteLauncher", nullptr), nullptr) << "progress window still open";
-        EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
-        EXPECT_EQ(GetDlgItem(box, IDYES), nullptr);
-        AnswerBox(box, IDOK);
-        EXPECT_EQ(FinishLauncher(run), 1) << row.serverMode;
-        SuiteRecord record;
-        EXPECT_FALSE(WaitForRecord(record, 200)) << row.serverMode << ": the suite was started";
-        if (row.toolsFail) {
-            EXPECT_FALSE(FileExists(TempArchivePath())) << "the archive stays after a failed unpack";
-        }
-        EXPECT_TRUE(ShortcutNames().empty()) << row.serverMode;
     }
 }
 

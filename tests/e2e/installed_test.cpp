@@ -18,22 +18,29 @@ protected:
     void TearDown() override { RemoveSuite(); }
 };
 
-TEST_F(InstalledRoad, StartsTheSuiteAtMessagingInItsFolderWithoutAWindow)
+TEST_F(InstalledRoad, StartsTheSuiteAtItsOwnPlaceInItsFolderWithoutAWindow)
 {
     ASSERT_TRUE(InstallFixtureSuite());
-    LauncherRun run = StartLauncher();
-    ASSERT_TRUE(run.started);
-    EXPECT_EQ(FinishLauncher(run), 0);
-    EXPECT_TRUE(run.windowTitles.empty()) << "the launcher showed a window: " << run.windowTitles.front();
+    for (const PlaceLauncher& launcher : PlaceLaunchers()) {
+        ASSERT_FALSE(launcher.title.empty()) << "no expectations for the launcher of " << launcher.key;
+        ClearRecord();
+        LauncherRun run = StartLauncherAt(launcher.path);
+        ASSERT_TRUE(run.started) << launcher.path;
+        EXPECT_EQ(FinishLauncher(run), 0) << launcher.key;
+        EXPECT_TRUE(run.windowTitles.empty()) << launcher.key << " showed a window: " << run.windowTitles.front();
 
-    SuiteRecord record;
-    ASSERT_TRUE(WaitForRecord(record, 10000)) << "the suite was not started";
-    EXPECT_EQ(record.arguments, L"--place messages");
-    EXPECT_EQ(record.commandLine.find(L"--place messages"), record.commandLine.size() - 16);
-    EXPECT_EQ(_wcsicmp(record.workingFolder.c_str(), InstallDir().c_str()), 0)
-        << record.workingFolder << " vs " << InstallDir();
-    EXPECT_EQ(record.showCommand, SW_SHOWNORMAL);
-    EXPECT_FALSE(FileExists(TempArchivePath())) << "the installed road wrote an archive";
+        SuiteRecord record;
+        ASSERT_TRUE(WaitForRecord(record, 10000)) << launcher.key << ": the suite was not started";
+        EXPECT_EQ(record.arguments, launcher.arguments) << launcher.key;
+        // The whole suite's launcher passes no parameters at all: nothing,
+        // not even a blank, follows the program on the suite's command line.
+        EXPECT_EQ(AfterProgram(record.commandLine), launcher.arguments.empty() ? L"" : L" " + launcher.arguments)
+            << launcher.key << ": " << record.commandLine;
+        EXPECT_EQ(_wcsicmp(record.workingFolder.c_str(), InstallDir().c_str()), 0)
+            << record.workingFolder << " vs " << InstallDir();
+        EXPECT_EQ(record.showCommand, SW_SHOWNORMAL) << launcher.key;
+        EXPECT_FALSE(FileExists(TempArchivePath())) << launcher.key << ": the installed road wrote an archive";
+    }
 }
 
 TEST_F(InstalledRoad, SecondStartHandsOverAgain)

@@ -1,7 +1,7 @@
 // Plays the user's part for tools/demo.sh: starts the launcher, answers its
 // question, watches the progress window, takes the screenshots and says what
 // happened, one line at a time on stdout (UTF-8).
-//   demo_driver first-start <launcher.exe> <screenshot script> <output folder>
+//   demo_driver first-start <launcher.exe> <its place's name> <screenshot script> <output folder>
 //   demo_driver second-start <launcher.exe>
 //   demo_driver show-folder <folder> <screenshot script> <output folder>
 // Folders of the output are Unix paths (the screenshot script is a Unix
@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr const wchar_t* Caption = L"Pivra Suite Messaging";
 constexpr const wchar_t* DialogClass = L"#32770";
 constexpr const wchar_t* ProgressClass = L"PivraSuiteLauncher";
 constexpr DWORD AppearMs = 30000;  // a cold Wine start included
@@ -186,14 +185,17 @@ std::vector<std::wstring> Summarise(const std::vector<std::wstring>& shown)
     return lines;
 }
 
-int FirstStart(const std::wstring& launcherPath, const std::string& script, const std::string& folder)
+// caption: the display name of the launcher's place, its boxes' caption and
+// its window's title.
+int FirstStart(const std::wstring& launcherPath, const std::wstring& caption, const std::string& script,
+               const std::string& folder)
 {
     Launcher launcher(launcherPath);
     if (!launcher.Started()) {
         Say(L"   ! the launcher did not start (error " + std::to_wstring(GetLastError()) + L")");
         return 1;
     }
-    const HWND box = e2e::WaitForTopWindow(launcher.Id(), DialogClass, Caption, AppearMs, &launcher.Log());
+    const HWND box = e2e::WaitForTopWindow(launcher.Id(), DialogClass, caption, AppearMs, &launcher.Log());
     if (box == nullptr) {
         Say(L"   ! no question box within " + std::to_wstring(AppearMs / 1000) + L" s; windows seen: " +
             launcher.Log().Describe());
@@ -219,7 +221,7 @@ int FirstStart(const std::wstring& launcherPath, const std::string& script, cons
         Say(L"   ! the Yes button did not close the box");
         return 1;
     }
-    const HWND window = e2e::WaitForTopWindow(launcher.Id(), ProgressClass, Caption, AppearMs, &launcher.Log());
+    const HWND window = e2e::WaitForTopWindow(launcher.Id(), ProgressClass, caption, AppearMs, &launcher.Log());
     if (window == nullptr) {
         Say(L"   ! no progress window; windows seen: " + launcher.Log().Describe());
         return 1;
@@ -370,8 +372,8 @@ int ShowFolder(const std::wstring& folder, const std::string& script, const std:
 int wmain(int argc, wchar_t** argv)
 {
     const std::vector<std::wstring> args(argv, argv + argc);
-    if (args.size() == 5 && args[1] == L"first-start") {
-        return FirstStart(args[2], Utf8(args[3]), Utf8(args[4]));
+    if (args.size() == 6 && args[1] == L"first-start") {
+        return FirstStart(args[2], args[3], Utf8(args[4]), Utf8(args[5]));
     }
     if (args.size() == 3 && args[1] == L"second-start") {
         return SecondStart(args[2]);
@@ -379,7 +381,7 @@ int wmain(int argc, wchar_t** argv)
     if (args.size() == 5 && args[1] == L"show-folder") {
         return ShowFolder(args[2], Utf8(args[3]), Utf8(args[4]));
     }
-    Say(L"usage: demo_driver first-start <launcher.exe> <screenshot script> <output folder>\n"
+    Say(L"usage: demo_driver first-start <launcher.exe> <its place's name> <screenshot script> <output folder>\n"
         L"       demo_driver second-start <launcher.exe>\n"
         L"       demo_driver show-folder <folder> <screenshot script> <output folder>");
     return 2;
