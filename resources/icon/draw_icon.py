@@ -256,6 +256,15 @@ GLYPHS = {"suite": glyph_suite, "camera": glyph_camera, "contacts": glyph_contac
 ICONS = ("suite", "chat") + tuple(name for name in GLYPHS if name != "suite")
 
 
+def rgba_bytes(pixel):
+    """A pixel's four bytes; fully transparent ones all zero."""
+    r, g, b, a = pixel
+    alpha = int(a * 255 + 0.5)
+    if alpha == 0:
+        return b"\0\0\0\0"
+    return bytes((int(r + 0.5), int(g + 0.5), int(b + 0.5), alpha))
+
+
 def render(size, icon="chat"):
     """Gives the icon at size x size as rows of (r, g, b, a) bytes."""
     if icon != "chat":
@@ -277,12 +286,7 @@ def render(size, icon="chat"):
                 pixel = over(pixel, SHADOW, opacity * smoothstep(0.5 - d / blur))
             pixel = over(pixel, paper_colour(layout, gy), coverage(lambda u, v: bubble_distance(layout, u, v), x, y, unit))
             pixel = over(pixel, SUITE_BLUE, coverage(lambda u, v: dots_distance(layout, u, v), x, y, unit))
-            r, g, b, a = pixel
-            alpha = int(a * 255 + 0.5)
-            if alpha == 0:
-                row += b"\0\0\0\0"
-            else:
-                row += bytes((int(r + 0.5), int(g + 0.5), int(b + 0.5), alpha))
+            row += rgba_bytes(pixel)
         rows.append(bytes(row))
     return rows
 
@@ -309,12 +313,7 @@ def render_glyph(size, glyph):
                 offset, blur, opacity = layout["shadow"]
                 pixel = over(pixel, SHADOW, opacity * smoothstep(0.5 - distance(gx, gy - offset) / blur))
             pixel = over(pixel, PAPER, coverage(distance, x, y, unit))
-            r, g, b, a = pixel
-            alpha = int(a * 255 + 0.5)
-            if alpha == 0:
-                row += b"\0\0\0\0"
-            else:
-                row += bytes((int(r + 0.5), int(g + 0.5), int(b + 0.5), alpha))
+            row += rgba_bytes(pixel)
         rows.append(bytes(row))
     return rows
 
