@@ -265,57 +265,51 @@ def rgba_bytes(pixel):
     return bytes((int(r + 0.5), int(g + 0.5), int(b + 0.5), alpha))
 
 
+def render_on_tile(size, shape, foreground):
+    """Rows of (r, g, b, a) bytes: the size's tile, the shadow of shape (a
+    distance in the size's layout) and what foreground paints over them."""
+    layout = LAYOUTS[size]
+    unit = layout["grid"] / size
+    tile = layout["tile"]
+    rows = []
+    for y in range(size):
+        gy = (y + 0.5) * unit
+        row = bytearray()
+        for x in range(size):
+            gx = (x + 0.5) * unit
+            pixel = (0.0, 0.0, 0.0, 0.0)
+            pixel = over(pixel, tile_colour(layout, gy), coverage(lambda u, v: sd_round_box(u, v, tile), x, y, unit))
+            if layout["shadow"] is not None:
+                offset, blur, opacity = layout["shadow"]
+                d = shape(layout, gx, gy - offset)
+                pixel = over(pixel, SHADOW, opacity * smoothstep(0.5 - d / blur))
+            row += rgba_bytes(foreground(layout, pixel, x, y, gy, unit))
+        rows.append(bytes(row))
+    return rows
+
+
 def render(size, icon="chat"):
     """Gives the icon at size x size as rows of (r, g, b, a) bytes."""
     if icon != "chat":
         return render_glyph(size, GLYPHS[icon])
-    layout = LAYOUTS[size]
-    unit = layout["grid"] / size
-    tile = layout["tile"]
-    rows = []
-    for y in range(size):
-        gy = (y + 0.5) * unit
-        row = bytearray()
-        for x in range(size):
-            gx = (x + 0.5) * unit
-            pixel = (0.0, 0.0, 0.0, 0.0)
-            pixel = over(pixel, tile_colour(layout, gy), coverage(lambda u, v: sd_round_box(u, v, tile), x, y, unit))
-            if layout["shadow"] is not None:
-                offset, blur, opacity = layout["shadow"]
-                d = bubble_distance(layout, gx, gy - offset)
-                pixel = over(pixel, SHADOW, opacity * smoothstep(0.5 - d / blur))
-            pixel = over(pixel, paper_colour(layout, gy), coverage(lambda u, v: bubble_distance(layout, u, v), x, y, unit))
-            pixel = over(pixel, SUITE_BLUE, coverage(lambda u, v: dots_distance(layout, u, v), x, y, unit))
-            row += rgba_bytes(pixel)
-        rows.append(bytes(row))
-    return rows
+
+    def bubble_and_dots(layout, pixel, x, y, gy, unit):
+        pixel = over(pixel, paper_colour(layout, gy), coverage(lambda u, v: bubble_distance(layout, u, v), x, y, unit))
+        return over(pixel, SUITE_BLUE, coverage(lambda u, v: dots_distance(layout, u, v), x, y, unit))
+
+    return render_on_tile(size, bubble_distance, bubble_and_dots)
 
 
 def render_glyph(size, glyph):
     """Like render, with one white glyph of the 64 px grid on the size's tile."""
-    layout = LAYOUTS[size]
-    unit = layout["grid"] / size
-    scale = 64 / layout["grid"]
-    tile = layout["tile"]
-
-    def distance(u, v):
+    def distance(layout, u, v):
+        scale = 64 / layout["grid"]
         return glyph(u * scale, v * scale) / scale
 
-    rows = []
-    for y in range(size):
-        gy = (y + 0.5) * unit
-        row = bytearray()
-        for x in range(size):
-            gx = (x + 0.5) * unit
-            pixel = (0.0, 0.0, 0.0, 0.0)
-            pixel = over(pixel, tile_colour(layout, gy), coverage(lambda u, v: sd_round_box(u, v, tile), x, y, unit))
-            if layout["shadow"] is not None:
-                offset, blur, opacity = layout["shadow"]
-                pixel = over(pixel, SHADOW, opacity * smoothstep(0.5 - distance(gx, gy - offset) / blur))
-            pixel = over(pixel, PAPER, coverage(distance, x, y, unit))
-            row += rgba_bytes(pixel)
-        rows.append(bytes(row))
-    return rows
+    def white_glyph(layout, pixel, x, y, gy, unit):
+        return over(pixel, PAPER, coverage(lambda u, v: distance(layout, u, v), x, y, unit))
+
+    return render_on_tile(size, distance, white_glyph)
 
 
 def _paeth(a, b, c):
