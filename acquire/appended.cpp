@@ -43,7 +43,58 @@ bool ReadAt(HANDLE file, std::int64_t offset, void* data, DWORD count)
     return ReadFile(file, data, count, &read, nullptr) != FALSE && read == count;
 }
 
+// Finds a valid appended archive in source: its length, with its first byte
+// at start; 0 when there is none.
+std::uint64_t FindAppendedArchive(HANDLE source, std::int64_t& start)
+{
+    LARGE_INTEGER size = {};
+    if (GetFileSizeEx(source, &size) == FALSE || size.QuadPart <= static_cast<LONGLONG>(TrailerSize)) {
+        return 0;
+    }
+    // A signed file's trailer stands before its certificate table, which only
+    // the PE header can point out.
+    std::array<unsigned char, PeHeaderReadSize> header = {};
+    const auto headerSize = static_cast<DWORD>(std::min(size.QuadPart, static_cast<LONGLONG>(PeHeaderReadSize)));
+    if (!ReadAt(source, 0, header.data(), headerSize)) {
+        return 0;
+    }
+    const std::int64_t trailerEnd = TrailerEnd(size.QuadPart, header.data(), headerSize);
+    ArchiveTrailer trailer = {};
+    if (trailerEnd <= static_cast<std::int64_t>(TrailerSize) ||
+        !ReadAt(source, trailerEnd - static_cast<std::int64_t>(TrailerSize), trailer.data(), TrailerSize)) {
+        return 0;
+    }
+    const std::uint64_t length = AppendedArchiveLength(trailerEnd, trailer);
+    start = trailerEnd - static_cast<std::int64_t>(TrailerSize) - static_cast<std::int64_t>(length);
+    return length;
+}
+
+// The launcher's own path, or empty when it can't be read whole.
+std::wstring OwnPath()
+{
+    wchar_t ownPath[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, ownPath, MAX_PATH);
+    // A path that fills the buffer was cut short: it would name another file.
+    if (length == 0 || length >= MAX_PATH) {
+        return {};
+    }
+    return {ownPath, length};
+}
+
 }  // namespace
+
+bool CarriesAppendedArchiveFrom(const wchar_t* sourcePath)
+{
+    const FileHandle source(CreateFileW(sourcePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::int64_t start = 0;
+    return source.Valid() && FindAppendedArchive(source.Get(), start) != 0;
+}
+
+bool CarriesAppendedArchive()
+{
+    const std::wstring ownPath = OwnPath();
+    return !ownPath.empty() && CarriesAppendedArchiveFrom(ownPath.c_str());
+}
 
 std::wstring ExtractAppendedArchiveFrom(const wchar_t* sourcePath)
 {
@@ -51,29 +102,13 @@ std::wstring ExtractAppendedArchiveFrom(const wchar_t* sourcePath)
     if (!source.Valid()) {
         return {};
     }
-    LARGE_INTEGER size = {};
-    if (GetFileSizeEx(source.Get(), &size) == FALSE || size.QuadPart <= static_cast<LONGLONG>(TrailerSize)) {
-        return {};
-    }
-    // A signed file's trailer stands before its certificate table, which only
-    // the PE header can point out.
-    std::array<unsigned char, PeHeaderReadSize> header = {};
-    const auto headerSize = static_cast<DWORD>(std::min(size.QuadPart, static_cast<LONGLONG>(PeHeaderReadSize)));
-    if (!ReadAt(source.Get(), 0, header.data(), headerSize)) {
-        return {};
-    }
-    const std::int64_t trailerEnd = TrailerEnd(size.QuadPart, header.data(), headerSize);
-    ArchiveTrailer trailer = {};
-    if (trailerEnd <= static_cast<std::int64_t>(TrailerSize) ||
-        !ReadAt(source.Get(), trailerEnd - static_cast<std::int64_t>(TrailerSize), trailer.data(), TrailerSize)) {
-        return {};
-    }
-    const std::uint64_t length = AppendedArchiveLength(trailerEnd, trailer);
+    std::int64_t start = 0;
+    const std::uint64_t length = FindAppendedArchive(source.Get(), start);
     if (length == 0) {
         return {};
     }
     LARGE_INTEGER position = {};
-    position.QuadPart = trailerEnd - static_cast<LONGLONG>(TrailerSize) - static_cast<LONGLONG>(length);
+    position.QuadPart = start;
     SetFilePointerEx(source.Get(), position, nullptr, FILE_BEGIN);
 
     std::wstring path = TempArchivePath();
@@ -95,11 +130,9 @@ std::wstring ExtractAppendedArchiveFrom(const wchar_t* sourcePath)
 
 std::wstring ExtractAppendedArchive()
 {
-    wchar_t ownPath[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, ownPath, MAX_PATH);
-    // A path that fills the buffer was cut short: it would name another file.
-    if (length == 0 || length >= MAX_PATH) {
+    const std::wstring ownPath = OwnPath();
+    if (ownPath.empty()) {
         return {};
     }
-    return ExtractAppendedArchiveFrom(ownPath);
+    return ExtractAppendedArchiveFrom(ownPath.c_str());
 }

@@ -13,3 +13,7 @@ inline constexpr unsigned long CopyBufferSize = 1048576;  // 1 MiB
 std::wstring ExtractAppendedArchive();
 // The same for a given file, so that tests can point it at their own.
 std::wstring ExtractAppendedArchiveFrom(const wchar_t* sourcePath);
+// True when the launcher's own file ends in a valid trailer, by the same
+// rules; nothing is copied.
+bool CarriesAppendedArchive();
+bool CarriesAppendedArchiveFrom(const wchar_t* sourcePath);

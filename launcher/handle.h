@@ -38,6 +38,8 @@ public:
         Reset();
         return &value_;
     }
+    // Gives up ownership: the caller closes what it gets.
+    [[nodiscard]] Type Release() { return std::exchange(value_, Traits::Invalid()); }
     void Reset()
     {
         if (Valid()) {
@@ -62,6 +64,17 @@ struct KernelHandleTraits {
     static void Close(Type value) { CloseHandle(value); }
 };
 
+// A mutex this thread owns: released, then closed.
+struct OwnedMutexTraits {
+    using Type = HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type value)
+    {
+        ReleaseMutex(value);
+        CloseHandle(value);
+    }
+};
+
 struct InternetHandleTraits {
     using Type = HINTERNET;
     static Type Invalid() { return nullptr; }
@@ -83,6 +96,7 @@ struct ComTraits {
 
 using FileHandle = UniqueHandle<FileHandleTraits>;      // CreateFileW
 using KernelHandle = UniqueHandle<KernelHandleTraits>;  // processes and threads
+using OwnedMutex = UniqueHandle<OwnedMutexTraits>;
 using InternetHandle = UniqueHandle<InternetHandleTraits>;
 using CoTaskString = UniqueHandle<CoTaskStringTraits>;
 template <typename Interface>

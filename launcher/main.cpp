@@ -9,6 +9,8 @@
 #include "acquire/download.h"
 #include "install/shortcuts.h"
 #include "install/unpack.h"
+#include "launcher/handle.h"
+#include "launcher/install_lock.h"
 #include "launcher/launch.h"
 #include "launcher/layout.h"
 #include "ui/dialogs.h"
@@ -23,10 +25,23 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
-    std::wstring archive = ExtractAppendedArchive();
-    // An appended archive is installed on every start, so no test is made.
-    const bool installed = archive.empty() && PathFileExistsW(SuiteExePath().c_str()) != FALSE;
-    if (installed) {
+    const bool carriesArchive = CarriesAppendedArchive();
+    // An appended archive is installed on every start, so no test is made;
+    // otherwise an installed suite starts at once, without any lock.
+    if (!carriesArchive && PathFileExistsW(SuiteExePath().c_str()) != FALSE) {
+        LaunchSuite();
+        return 0;
+    }
+    // Another place's launcher, or a second start of this one, may be at work
+    // on the same install: it finishes and starts the suite.
+    OwnedMutex lock;
+    if (!TakeInstallLock(lock)) {
+        BringLauncherAtWorkToFront();
+        return 0;
+    }
+    std::wstring archive = carriesArchive ? ExtractAppendedArchive() : std::wstring();
+    // No archive after all, or the launcher that held the lock installed it.
+    if (archive.empty() && PathFileExistsW(SuiteExePath().c_str()) != FALSE) {
         LaunchSuite();
         return 0;
     }

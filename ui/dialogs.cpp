@@ -12,6 +12,7 @@ namespace {
 
 constexpr UINT QuestionFlags = MB_YESNO | MB_ICONINFORMATION;
 constexpr UINT FailureFlags = MB_OK | MB_ICONERROR;
+constexpr const wchar_t* DialogClassName = L"#32770";  // a message box's window class
 
 }  // namespace
 
@@ -37,4 +38,24 @@ void ReportFailure(const wchar_t* message)
     CloseProgressWindow();
     const std::wstring text = message + DownloadInsteadSuffix();
     MessageBoxW(nullptr, text.c_str(), OwnPlace.displayName, FailureFlags);
+}
+
+void BringLauncherAtWorkToFront()
+{
+    // Any place's launcher: the progress window's class is theirs alone, and
+    // their boxes bear a place's name.
+    HWND window = FindWindowW(ProgressClassName, nullptr);
+    for (const PlaceEntry& place : PlaceTable) {
+        if (window != nullptr) {
+            break;
+        }
+        window = FindWindowW(DialogClassName, place.displayName);
+    }
+    if (window == nullptr) {
+        return;
+    }
+    if (IsIconic(window) != FALSE) {
+        ShowWindow(window, SW_RESTORE);
+    }
+    SetForegroundWindow(window);
 }

@@ -7,3 +7,6 @@ bool AskInstall();
 // Closes the progress window first, then shows message + DownloadInsteadSuffix
 // in an error box and returns when the user has closed it.
 void ReportFailure(const wchar_t* message);
+// Brings another launcher's progress window, or else its question or
+// failure box, to the front; nothing when there is none.
+void BringLauncherAtWorkToFront();

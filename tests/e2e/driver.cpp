@@ -1,6 +1,7 @@
 #include "e2e/driver.h"
 
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -83,6 +84,11 @@ std::wstring SuiteZipPath()
     return PIVRA_SUITE_ZIP_PATH;
 }
 
+std::wstring StraySuiteZipPath()
+{
+    return PIVRA_STRAY_SUITE_ZIP_PATH;
+}
+
 std::wstring RecordPath()
 {
     wchar_t temp[MAX_PATH] = {};
@@ -119,6 +125,8 @@ bool WaitForRecord(SuiteRecord& record, DWORD timeoutMs)
             record.workingFolder = value;
         } else if (key == L"show") {
             record.showCommand = std::stoi(value);
+        } else if (key == L"icons") {
+            record.icons = std::stoi(value);
         }
     }
     return true;
@@ -141,6 +149,25 @@ void RemoveSuite()
     std::filesystem::remove_all(InstallDir(), ignored);
     std::filesystem::remove_all(KnownFolderPath(FOLDERID_Programs) + StartMenuFolderName, ignored);
     DeleteFileW(TempArchivePath().c_str());
+}
+
+void KillProcessesNamed(const wchar_t* exeName)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more != FALSE; more = Process32NextW(snapshot, &entry)) {
+        if (_wcsicmp(entry.szExeFile, exeName) != 0) {
+            continue;
+        }
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (process != nullptr) {
+            TerminateProcess(process, 99);
+            WaitForSingleObject(process, 5000);
+            CloseHandle(process);
+        }
+    }
+    CloseHandle(snapshot);
 }
 
 LauncherRun StartLauncher()

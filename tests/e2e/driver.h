@@ -18,6 +18,7 @@ struct SuiteRecord {
     std::wstring arguments;
     std::wstring workingFolder;
     int showCommand = -1;
+    int icons = -1;  // the icons its folder held when it started
 };
 
 // A started launcher; the process is waited for and closed by Finish.
@@ -30,6 +31,8 @@ struct LauncherRun {
 std::wstring LauncherPath();
 std::wstring FixtureSuitePath();
 std::wstring SuiteZipPath();
+// The same archive with OtherApp\settings.ini and /evil-abs.txt besides.
+std::wstring StraySuiteZipPath();
 
 // A launcher file under test and what its place must show and hand over.
 struct PlaceLauncher {
@@ -55,6 +58,10 @@ bool WaitForRecord(SuiteRecord& record, DWORD timeoutMs);
 bool InstallFixtureSuite();
 // Removes the suite's folder, the Start menu folder and the temp archive.
 void RemoveSuite();
+
+// Ends every process of this prefix started from a program of that name, as
+// a power cut would: nothing of theirs runs on.
+void KillProcessesNamed(const wchar_t* exeName);
 
 LauncherRun StartLauncher();
 // The same for a launcher file elsewhere (a bundled one, a copy in Downloads).

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -18,11 +19,22 @@ namespace {
 
 constexpr const wchar_t* Caption = L"Pivra Suite Messaging";
 
-std::wstring SystemTar()
+std::wstring SystemFolder()
 {
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
-    return std::wstring(system) + L"\\tar.exe";
+    return system;
+}
+
+std::wstring SystemTar()
+{
+    return SystemFolder() + L"\\tar.exe";
+}
+
+// Where the tools unpack: inside the staging folder, never the Programs folder.
+std::wstring Unpacked()
+{
+    return StagingFolderIn(UserProgramsFolder()) + L"\\unpacked";
 }
 
 void SetControl(const wchar_t* name, const wchar_t* value)
@@ -30,17 +42,18 @@ void SetControl(const wchar_t* name, const wchar_t* value)
     SetEnvironmentVariableW(name, value);
 }
 
+// A tool's log line: its command line, then the folder it ran in.
 std::wstring ExpectedTarRun(const std::wstring& archive)
 {
-    return L"tar\t\"" + SystemTar() + L"\" -xf \"" + archive + L"\" -C \"" + UserProgramsFolder() + L"\"";
+    return L"tar\t\"" + SystemTar() + L"\" -xf \"" + archive + L"\" -C \"" + Unpacked() + L"\"\t" + SystemFolder();
 }
 
 std::wstring ExpectedPowerShellRun(const std::wstring& archive)
 {
     return L"powershell\tpowershell.exe -NoProfile -ExecutionPolicy Bypass -Command \"Expand-Archive -Force "
            L"-LiteralPath '" +
-           EscapeForSingleQuotes(archive) + L"' -DestinationPath '" + EscapeForSingleQuotes(UserProgramsFolder()) +
-           L"'\"";
+           EscapeForSingleQuotes(archive) + L"' -DestinationPath '" + EscapeForSingleQuotes(Unpacked()) + L"'\"\t" +
+           SystemFolder();
 }
 
 class Install : public ::testing::Test {
@@ -56,7 +69,8 @@ protected:
         SetControl(L"PIVRA_STANDIN_LOG", StandinLog().c_str());
         for (const wchar_t* name :
              {L"PIVRA_STANDIN_TAR_EXIT", L"PIVRA_STANDIN_TAR_EXTRACT", L"PIVRA_STANDIN_TAR_DELAY_MS",
-              L"PIVRA_STANDIN_POWERSHELL_EXIT", L"PIVRA_STANDIN_POWERSHELL_EXTRACT"}) {
+              L"PIVRA_STANDIN_TAR_PAUSE_AFTER", L"PIVRA_STANDIN_TAR_PAUSE_MS", L"PIVRA_STANDIN_POWERSHELL_EXIT",
+              L"PIVRA_STANDIN_POWERSHELL_EXTRACT"}) {
             SetControl(name, nullptr);
         }
     }
@@ -82,6 +96,31 @@ protected:
             AnswerBox(question, IDYES);
         }
         return run;
+    }
+    // Waits until the stand-ins' log has the line; false after the timeout.
+    static bool WaitForStandinLine(const std::wstring& line)
+    {
+        const ULONGLONG deadline = GetTickCount64() + LaunchTimeoutMs;
+        while (GetTickCount64() < deadline) {
+            const std::vector<std::wstring> runs = StandinRuns();
+            if (std::find(runs.begin(), runs.end(), line) != runs.end()) {
+                return true;
+            }
+            Sleep(20);
+        }
+        return false;
+    }
+    // The whole suite was installed and started once, from one download.
+    static void ExpectOneWholeInstall(const char* what)
+    {
+        SuiteRecord record;
+        ASSERT_TRUE(WaitForRecord(record, 10000)) << what << ": the suite was not started";
+        EXPECT_EQ(record.arguments, L"--place messages") << what;
+        EXPECT_EQ(record.icons, static_cast<int>(PlaceCount)) << what << ": started on a partial folder";
+        EXPECT_TRUE(ReadBytes(SuiteExePath()) == ReadBytes(FixtureSuitePath())) << what;
+        EXPECT_EQ(ShortcutNames(), PlaceShortcutNames()) << what;
+        EXPECT_EQ(ServerRequests().size(), 1U) << what << ": one GET in all";
+        EXPECT_FALSE(std::filesystem::exists(StagingFolderIn(UserProgramsFolder()))) << what;
     }
     // Between two launchers' runs in one test: nothing installed again.
     static void StartAfresh()
@@ -196,9 +235,67 @@ TEST_F(Install, FailuresEndInTheirBoxWithExitCodeOne)
             EXPECT_FALSE(WaitForRecord(record, 200)) << row.serverMode << ": the suite was started";
             if (row.toolsFail) {
                 EXPECT_FALSE(FileExists(TempArchivePath())) << "the archive stays after a failed unpack";
+                // Both tools wrote the whole suite before they failed: none of it
+                // may pass for an install on the next start.
+                EXPECT_FALSE(std::filesystem::exists(InstallDir())) << "a failed unpack left the suite's folder";
+                EXPECT_FALSE(std::filesystem::exists(StagingFolderIn(UserProgramsFolder())));
             }
             EXPECT_TRUE(ShortcutNames().empty()) << row.serverMode;
         }
+    }
+}
+
+TEST_F(Install, CutOffHalfwayTheNextStartInstallsAgain)
+{
+    // tar writes the suite's folder, its program and the icons' folder, then
+    // waits: the launcher and tar then end on the spot, as in a power cut.
+    SetControl(L"PIVRA_STANDIN_TAR_PAUSE_AFTER", L"3");
+    LauncherRun cut = StartAndAnswerYes();
+    ASSERT_TRUE(WaitForStandinLine(L"tar\tpaused")) << "tar never got halfway";
+    TerminateProcess(cut.info.hProcess, 99);
+    KillProcessesNamed(L"tar.exe");
+    FinishLauncher(cut);
+    EXPECT_FALSE(FileExists(SuiteExePath())) << "a cut-off unpack left the suite's program in place";
+
+    SetControl(L"PIVRA_STANDIN_TAR_PAUSE_AFTER", nullptr);
+    ClearServerLog();
+    LauncherRun next = StartAndAnswerYes();
+    EXPECT_EQ(FinishLauncher(next), 0);
+    ExpectOneWholeInstall("after the cut");
+}
+
+TEST_F(Install, SecondStartLeavesTheInstallToTheFirst)
+{
+    struct Row {
+        const char* what;
+        bool whileUnpacking;  // else while the first asks its question
+    };
+    for (const Row& row : {Row{"while the first asks", false}, Row{"while the first unpacks", true}}) {
+        StartAfresh();
+        SetControl(L"PIVRA_STANDIN_TAR_PAUSE_AFTER", row.whileUnpacking ? L"3" : nullptr);
+        SetControl(L"PIVRA_STANDIN_TAR_PAUSE_MS", row.whileUnpacking ? L"3000" : nullptr);
+        LauncherRun first = StartLauncher();
+        HWND question = WaitForWindow(L"#32770", Caption, LaunchTimeoutMs);
+        ASSERT_NE(question, nullptr) << row.what;
+        if (row.whileUnpacking) {
+            AnswerBox(question, IDYES);
+            ASSERT_TRUE(WaitForStandinLine(L"tar\tpaused")) << row.what;
+        } else {
+            ShowWindow(question, SW_MINIMIZE);
+        }
+
+        LauncherRun second = StartLauncher();
+        EXPECT_EQ(FinishLauncher(second, 30000), 0) << row.what;
+        EXPECT_TRUE(second.windowTitles.empty())
+            << row.what << ": the second start showed " << second.windowTitles.front();
+        SuiteRecord record;
+        EXPECT_FALSE(WaitForRecord(record, 0)) << row.what << ": the second start started the suite";
+        if (!row.whileUnpacking) {
+            EXPECT_EQ(IsIconic(question), FALSE) << "the first start's question was not brought back";
+            AnswerBox(question, IDYES);
+        }
+        EXPECT_EQ(FinishLauncher(first), 0) << row.what;
+        ExpectOneWholeInstall(row.what);
     }
 }
 
@@ -281,6 +378,57 @@ TEST_F(Install, UnpackTriesTarThenPowerShell)
         if (!row.tarPresent) {
             MoveFileExW((SystemTar() + L".away").c_str(), SystemTar().c_str(), MOVEFILE_REPLACE_EXISTING);
         }
+    }
+    DeleteFileW(archive.c_str());
+}
+
+TEST_F(Install, UnpackChangesNothingButTheSuitesFolder)
+{
+    const std::wstring programs = UserProgramsFolder();
+    const std::wstring otherApp = programs + L"\\OtherApp";
+    const std::wstring otherSettings = otherApp + L"\\settings.ini";
+    const std::wstring archive = TempArchivePath();
+    struct Row {
+        const char* what;
+        std::wstring zip;
+        bool heldOpen;  // the installed suite's program is in use
+        bool expected;
+    };
+    // The stray archive also holds OtherApp\settings.ini and /evil-abs.txt.
+    const Row rows[] = {
+        {"entries beside the suite's folder", StraySuiteZipPath(), false, true},
+        {"over an install", SuiteZipPath(), false, true},
+        {"over an install in use", SuiteZipPath(), true, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        RemoveSuite();
+        ASSERT_TRUE(InstallFixtureSuite());
+        WriteBytes(SuiteExePath(), "an older suite");
+        WriteBytes(InstallDir() + L"\\stale.txt", "of the older suite");
+        CreateDirectoryW(otherApp.c_str(), nullptr);
+        WriteBytes(otherSettings, "another program's own");
+        ASSERT_NE(CopyFileW(row.zip.c_str(), archive.c_str(), FALSE), FALSE);
+        // As a running program's image is held: no writing, no deleting.
+        HANDLE held = row.heldOpen ? CreateFileW(SuiteExePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                 OPEN_EXISTING, 0, nullptr)
+                                   : INVALID_HANDLE_VALUE;
+        EXPECT_EQ(UnpackArchive(archive), row.expected);
+        if (held != INVALID_HANDLE_VALUE) {
+            CloseHandle(held);
+        }
+        if (row.expected) {
+            EXPECT_TRUE(ReadBytes(SuiteExePath()) == ReadBytes(FixtureSuitePath()));
+            EXPECT_FALSE(FileExists(InstallDir() + L"\\stale.txt")) << "the older install was not replaced whole";
+        } else {
+            EXPECT_EQ(ReadBytes(SuiteExePath()), "an older suite") << "the older install was not kept whole";
+            EXPECT_TRUE(FileExists(InstallDir() + L"\\stale.txt"));
+        }
+        EXPECT_EQ(ReadBytes(otherSettings), "another program's own");
+        EXPECT_FALSE(std::filesystem::exists(programs + L"\\evil-abs.txt"));
+        EXPECT_FALSE(std::filesystem::exists(StagingFolderIn(programs)));
+        std::error_code ignored;
+        std::filesystem::remove_all(otherApp, ignored);
     }
     DeleteFileW(archive.c_str());
 }

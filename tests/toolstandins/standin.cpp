@@ -1,7 +1,8 @@
 // Stand-in for the system's tar.exe or powershell.exe (PIVRA_STANDIN_TOOL
-// says which) in the test prefix: records its command line, obeys the
-// PIVRA_STANDIN_<TOOL>_{DELAY_MS,EXTRACT,EXIT} controls, and really
-// extracts the zip with minizip.
+// says which) in the test prefix: records its command line and current
+// folder, obeys the PIVRA_STANDIN_<TOOL>_{DELAY_MS,EXTRACT,EXIT} controls
+// and PAUSE_AFTER (pause after that many entries, for PAUSE_MS or until it
+// is killed), and really extracts the zip with minizip.
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -44,13 +45,14 @@ std::string Utf8(const std::wstring& text)
     return result;
 }
 
-void Record()
+// Appends "<tool>\t<what>" to the log.
+void Record(const std::wstring& what)
 {
     const std::wstring log = Environment(L"PIVRA_STANDIN_LOG");
     if (log.empty()) {
         return;
     }
-    const std::string line = Utf8(ToolName) + "\t" + Utf8(GetCommandLineW()) + "\n";
+    const std::string line = Utf8(ToolName) + "\t" + Utf8(what) + "\n";
     HANDLE file = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
@@ -74,9 +76,13 @@ std::wstring EntryName(const char* name, bool utf8)
     return result;
 }
 
-// Refuses names that would land outside the destination.
-bool SafeName(const std::wstring& name)
+// Refuses names that would land outside the destination. tar, as bsdtar
+// does, first strips the root of an absolute name.
+bool SafeName(std::wstring& name)
 {
+    if (std::wstring(ToolName) == L"tar") {
+        name.erase(0, name.find_first_not_of(L'\\'));
+    }
     if (name.empty() || name[0] == L'\\' || name.find(L':') != std::wstring::npos) {
         return false;
     }
@@ -125,14 +131,21 @@ bool Extract(const UnpackRequest& request)
     }
     SHCreateDirectoryExW(nullptr, request.destination.c_str(), nullptr);
     bool ok = true;
+    const std::wstring pauseAfter = Control(L"PAUSE_AFTER");
+    unsigned long entries = 0;
     for (int status = unzGoToFirstFile(zip); ok && status == UNZ_OK; status = unzGoToNextFile(zip)) {
+        if (!pauseAfter.empty() && entries++ == std::wcstoul(pauseAfter.c_str(), nullptr, 10)) {
+            Record(L"paused");
+            const std::wstring pause = Control(L"PAUSE_MS");
+            Sleep(pause.empty() ? INFINITE : static_cast<DWORD>(std::wcstoul(pause.c_str(), nullptr, 10)));
+        }
         unz_file_info64 info = {};
         char name[4096] = {};
         if (unzGetCurrentFileInfo64(zip, &info, name, sizeof(name), nullptr, 0, nullptr, 0) != UNZ_OK) {
             ok = false;
             break;
         }
-        const std::wstring entry = EntryName(name, (info.flag & 0x800U) != 0);
+        std::wstring entry = EntryName(name, (info.flag & 0x800U) != 0);
         if (!SafeName(entry)) {
             std::fwprintf(stderr, L"%ls: refusing entry %ls\n", ToolName, entry.c_str());
             ok = false;
@@ -153,7 +166,9 @@ bool Extract(const UnpackRequest& request)
 
 int wmain(int argc, wchar_t** argv)
 {
-    Record();
+    wchar_t folder[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, folder);
+    Record(std::wstring(GetCommandLineW()) + L"\t" + folder);
     const std::wstring delay = Control(L"DELAY_MS");
     if (!delay.empty()) {
         Sleep(static_cast<DWORD>(std::wcstoul(delay.c_str(), nullptr, 10)));
