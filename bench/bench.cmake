@@ -36,7 +36,7 @@ add_executable(bench_launch_timer ${PIVRA_BENCH_DIR}/launch_timer.cpp)
 target_link_libraries(bench_launch_timer PRIVATE pivra_options)
 # Times the launcher's own copy-out of an appended archive.
 add_executable(bench_copyout_timer ${PIVRA_BENCH_DIR}/copyout_timer.cpp)
-target_link_libraries(bench_copyout_timer PRIVATE pivra_launcher)
+target_link_libraries(bench_copyout_timer PRIVATE pivra_own_place)
 
 set_target_properties(bench_minimal_launch PROPERTIES OUTPUT_NAME minimal_launch RUNTIME_OUTPUT_DIRECTORY ${PIVRA_BENCH_BIN})
 set_target_properties(bench_launch_timer PROPERTIES OUTPUT_NAME launch_timer RUNTIME_OUTPUT_DIRECTORY ${PIVRA_BENCH_BIN})

@@ -4,14 +4,22 @@
 // Prints "bytes=... seconds=... peak_working_set_kib=... peak_private_kib=...
 // base_working_set_kib=..." and "copy=<its Windows path>"; the copy is deleted
 // unless "keep" is given. Exits 1 when the copy fails or has another size.
+//   copyout_timer unpack <zip>
+// Times the launcher's install from a zip (UnpackArchive: staging, tar, the
+// move into place, the clean-up) against one bare tar run straight into the
+// Programs folder, and prints "bare_seconds=... unpack_seconds=...".
 #include <windows.h>
 #include <psapi.h>
+#include <shlwapi.h>
 
 #include <cstdio>
 #include <cwchar>
 #include <string>
 
 #include "acquire/appended.h"
+#include "install/run_hidden.h"
+#include "install/unpack.h"
+#include "launcher/layout.h"
 
 namespace {
 
@@ -28,10 +36,48 @@ unsigned long long Kib(SIZE_T bytes)
     return static_cast<unsigned long long>(bytes / 1024U);
 }
 
+double Seconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end)
+{
+    LARGE_INTEGER frequency = {};
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+int TimeUnpack(const std::wstring& zip)
+{
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    const std::wstring tar = std::wstring(system) + L"\\tar.exe";
+    const std::wstring bare = UserProgramsFolder() + L"\\bench-bare-unpack";
+    RemoveFolder(bare);
+    CreateDirectoryW(bare.c_str(), nullptr);
+    LARGE_INTEGER start = {};
+    LARGE_INTEGER end = {};
+    QueryPerformanceCounter(&start);
+    const bool bareDone = RunHidden(tar, TarCommandLine(tar, zip, bare), system, true) &&
+                          PathFileExistsW(SuiteExePathIn(InstallDirIn(bare)).c_str()) != FALSE;
+    QueryPerformanceCounter(&end);
+    const double bareSeconds = Seconds(start, end);
+    RemoveFolder(bare);
+    QueryPerformanceCounter(&start);
+    const bool unpacked = UnpackArchive(zip);
+    QueryPerformanceCounter(&end);
+    if (!bareDone || !unpacked) {
+        (void)std::fwprintf(stderr, L"copyout_timer: unpacking %ls failed (bare %d, launcher %d)\n", zip.c_str(),
+                            bareDone ? 1 : 0, unpacked ? 1 : 0);
+        return 1;
+    }
+    (void)std::printf("bare_seconds=%.4f unpack_seconds=%.4f\n", bareSeconds, Seconds(start, end));
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc == 3 && std::wstring(argv[1]) == L"unpack") {
+        return TimeUnpack(argv[2]);
+    }
     if (argc < 3 || argc > 4 || (argc == 4 && std::wstring(argv[3]) != L"keep")) {
         (void)std::fwprintf(stderr, L"usage: copyout_timer <file> <archive bytes> [keep]\n");
         return 2;

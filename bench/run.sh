@@ -13,7 +13,10 @@
 #   3. copy-out of a 200 MB appended archive, against a bare ReadFile/WriteFile
 #      loop with the same buffer and cp of the same bytes;
 #   4. the launcher file's size from both compilers;
-#   5. peak memory of the download (20 MiB and 200 MiB) and of the copy-out.
+#   5. peak memory of the download (20 MiB and 200 MiB) and of the copy-out;
+#   6. the install from a 200 MB archive of 50 files (UnpackArchive: staging,
+#      tar, the move into place and the clean-up) against one bare tar run
+#      straight into the Programs folder.
 # Usage: bash bench/run.sh [runs]      (default 15; PIVRA_BUILD=<g++ tree>, default build/;
 #        PIVRA_BUILD_CLANG=<clang tree>, default build-clang/, for the file size)
 # Builds what it needs, then runs inside tests/bench/sandbox.sh: loopback
@@ -239,6 +242,28 @@ curl_run() {
     echo "${output%% *}" >>"$work/curl"
 }
 
+# --- 4. the install from a 200 MB archive ------------------------------------
+# The fixture suite's program and 49 files of 4 MB, stored: the road's suite
+# stays startable after each install.
+unpack_zip="$work/bench-suite.zip"
+/usr/bin/python3 - "$build/tests/PivraSuite.exe" "$unpack_zip" <<'EOF'
+import os, sys, zipfile
+suite, path = sys.argv[1], sys.argv[2]
+with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as archive:
+    archive.write(suite, "Pivra Suite All In One/PivraSuite.exe")
+    for number in range(49):
+        archive.writestr("Pivra Suite All In One/data/part-%02d.bin" % number, os.urandom(4000000))
+EOF
+unpack_zip_win=$(winpath "$unpack_zip")
+unpack_run() {
+    local output
+    output=$(win "$build/bench/copyout_timer.exe" unpack "$unpack_zip_win" | tr -d '\r') ||
+        die "the unpacking failed: $output"
+    grep -q "^bare_seconds=[0-9.]* unpack_seconds=[0-9.]*$" <<<"$output" || die "unexpected unpack report: $output"
+    field bare_seconds <<<"$output" >>"$work/bare-unpack"
+    field unpack_seconds <<<"$output" >>"$work/unpack"
+}
+
 # --- the runs, interleaved so that drifts of the machine fall on both sides --
 # First, unmeasured starts of each, right before the runs (the first starts
 # of a fresh prefix are slow); the launcher's record sets the arguments.
@@ -292,13 +317,15 @@ for run in $(seq "$runs"); do
     bare_download_run
     curl_run
     download_run "$small" "$work/download-small"
+    unpack_run
     # This run's own figures, so a stray run shows.
     echo "bench:   road $(tail -n 1 "$work/launcher-road") / reference $(tail -n 1 "$work/step3-road") /" \
         "ShellExecuteW $(tail -n 1 "$work/minimal-road") ms," \
         "copy-out" $(field seconds <"$work/copyout-run") "s, bare" $(field seconds <"$work/bare-copy-run") \
         "s, cp" $(cat "$work/cp-run") "s," \
         "download $(tail -n 1 "$work/download-large" | field seconds) s," \
-        "bare $(tail -n 1 "$work/bare-download" | field seconds) s, curl $(tail -n 1 "$work/curl") s" >&2
+        "bare $(tail -n 1 "$work/bare-download" | field seconds) s, curl $(tail -n 1 "$work/curl") s," \
+        "install $(tail -n 1 "$work/unpack") s, bare tar $(tail -n 1 "$work/bare-unpack") s" >&2
 done
 echo ok >"$PIVRA_SERVER_DIR/mode"
 
@@ -315,8 +342,10 @@ stats <"$work/cp" >"$work/cp.stats"
 field seconds <"$work/download-large" | stats >"$work/download.stats"
 field seconds <"$work/bare-download" | stats >"$work/bare-download.stats"
 stats <"$work/curl" >"$work/curl.stats"
+stats <"$work/unpack" >"$work/unpack.stats"
+stats <"$work/bare-unpack" >"$work/bare-unpack.stats"
 all_stats=""
-for series in launcher minimal step1 step2 step3 download bare-download curl copyout bare-copy cp; do
+for series in launcher minimal step1 step2 step3 download bare-download curl copyout bare-copy cp unpack bare-unpack; do
     all_stats="$all_stats $(cat "$work/$series.stats")"
 done
 
@@ -338,8 +367,8 @@ awk -v n="$runs" -v cores="$(nproc)" -v cpu="${cpu:-unknown}" -v wine="$(wine --
     split(stats, v, " ")
     # v[3k-2], v[3k-1], v[3k]: median, lowest, highest of series k, in the
     # order launcher minimal step1 step2 step3 download bare-download curl
-    # copyout bare-copy cp.
-    for (k = 1; k <= 11; k++) { med[k] = v[3 * k - 2]; low[k] = v[3 * k - 1]; high[k] = v[3 * k] }
+    # copyout bare-copy cp unpack bare-unpack.
+    for (k = 1; k <= 13; k++) { med[k] = v[3 * k - 2]; low[k] = v[3 * k - 1]; high[k] = v[3 * k] }
     line = "------------------------------------------------------------------------------------------------"
     printf "Pivra launcher bench: %d runs; median (lowest - highest) of the runs; MB = 10^6 bytes\n", n
     printf "machine: %s, %d cores; %s\n", cpu, cores, wine
@@ -369,6 +398,12 @@ awk -v n="$runs" -v cores="$(nproc)" -v cpu="${cpu:-unknown}" -v wine="$(wine --
     rate("cp, same filesystem", ab, 11, 9)
     printf "launcher / bare loop: %.3fx   (target: at least 0.9x)\n", med[10] / med[9]
     print line
+    printf "%-52s %9s %9s %9s %9s\n", "install from a 200 MB archive of 50 files (s)", "median", "lowest", "highest", "adds"
+    print line
+    secs("one bare tar run into the Programs folder", 13, 0)
+    secs("the launcher (UnpackArchive: staging, move, clean-up)", 12, med[13])
+    printf "launcher / bare tar run: %.3fx   (target: at most 1.02x)\n", med[12] / med[13]
+    print line
     printf "launcher file (icons and version record included): g++ %d bytes, clang %d bytes (limit 65536)\n", gb, cb
     print line
     printf "%-52s %14s %14s\n", "peak memory of the process (KiB)", "working set", "private"
@@ -384,6 +419,13 @@ function ms(name, k, previous) {
         printf "%-52s %9.1f %9.1f %9.1f %+9.1f\n", name, med[k], low[k], high[k], med[k] - previous
     } else {
         printf "%-52s %9.1f %9.1f %9.1f\n", name, med[k], low[k], high[k]
+    }
+}
+function secs(name, k, previous) {
+    if (previous > 0) {
+        printf "%-52s %9.3f %9.3f %9.3f %+9.3f\n", name, med[k], low[k], high[k], med[k] - previous
+    } else {
+        printf "%-52s %9.3f %9.3f %9.3f\n", name, med[k], low[k], high[k]
     }
 }
 # Seconds turn into MB/s: the longest run is the slowest.
