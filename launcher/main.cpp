@@ -23,7 +23,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
-    std::wstring archive = ExtractAppendedArchive();
+    bool unverified = false;
+    std::wstring archive = ExtractAppendedArchive(unverified);
+    // A signed launcher whose signature fails carries something else than
+    // what was signed: install nothing from it, and nothing else either.
+    if (unverified) {
+        ReportFailure(FailUnpack);
+        return 1;
+    }
     // An appended archive is installed on every start, so no test is made.
     const bool installed = archive.empty() && PathFileExistsW(SuiteExePath().c_str()) != FALSE;
     if (installed) {
