@@ -1,6 +1,8 @@
 #include "acquire/appended.h"
 
 #include <windows.h>
+#include <softpub.h>
+#include <wintrust.h>
 
 #include <algorithm>
 #include <array>
@@ -11,6 +13,11 @@
 #include "launcher/layout.h"
 
 namespace {
+
+// Chain errors for which Windows' Authenticode policy refuses a signer.
+constexpr DWORD UntrustedChain = CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_REVOKED |
+                                 CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_CYCLIC | CERT_TRUST_IS_EXPLICIT_DISTRUST |
+                                 CERT_TRUST_IS_PARTIAL_CHAIN;
 
 // Copies exactly length bytes from the source's current position; false when
 // a read fails or ends early, or a write is short.
@@ -44,8 +51,9 @@ bool ReadAt(HANDLE file, std::int64_t offset, void* data, DWORD count)
 }
 
 // Finds a valid appended archive in source: its length, with its first byte
-// at start; 0 when there is none.
-std::uint64_t FindAppendedArchive(HANDLE source, std::int64_t& start)
+// at start and whether the file names a certificate table; 0 when there is
+// none.
+std::uint64_t FindAppendedArchive(HANDLE source, std::int64_t& start, bool& signedFile)
 {
     LARGE_INTEGER size = {};
     if (GetFileSizeEx(source, &size) == FALSE || size.QuadPart <= static_cast<LONGLONG>(TrailerSize)) {
@@ -66,6 +74,7 @@ std::uint64_t FindAppendedArchive(HANDLE source, std::int64_t& start)
     }
     const std::uint64_t length = AppendedArchiveLength(trailerEnd, trailer);
     start = trailerEnd - static_cast<std::int64_t>(TrailerSize) - static_cast<std::int64_t>(length);
+    signedFile = trailerEnd != size.QuadPart;
     return length;
 }
 
@@ -83,11 +92,43 @@ std::wstring OwnPath()
 
 }  // namespace
 
+bool SignatureVerifies(const wchar_t* path, void* file)
+{
+    WINTRUST_FILE_INFO fileInfo = {};
+    fileInfo.cbStruct = sizeof(fileInfo);
+    fileInfo.pcwszFilePath = path;
+    fileInfo.hFile = file;  // the very file that is copied from, held open
+    WINTRUST_DATA data = {};
+    data.cbStruct = sizeof(data);
+    data.dwUIChoice = WTD_UI_NONE;
+    // An offline launcher must work offline: nothing is fetched to check.
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &fileInfo;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    bool verified = WinVerifyTrust(nullptr, &action, &data) == 0;
+    if (verified) {
+        // Windows' WinVerifyTrust refuses these chains itself; Wine's checks
+        // the hash alone and passes a signer no trusted root stands behind.
+        CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(data.hWVTStateData);
+        const CRYPT_PROVIDER_SGNR* signer =
+            provider != nullptr ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : nullptr;
+        verified = signer != nullptr && signer->pChainContext != nullptr &&
+                   (signer->pChainContext->TrustStatus.dwErrorStatus & UntrustedChain) == 0;
+    }
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    WinVerifyTrust(nullptr, &action, &data);
+    return verified;
+}
+
 bool CarriesAppendedArchiveFrom(const wchar_t* sourcePath)
 {
     const FileHandle source(CreateFileW(sourcePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     std::int64_t start = 0;
-    return source.Valid() && FindAppendedArchive(source.Get(), start) != 0;
+    bool signedFile = false;
+    return source.Valid() && FindAppendedArchive(source.Get(), start, signedFile) != 0;
 }
 
 bool CarriesAppendedArchive()
@@ -96,15 +137,24 @@ bool CarriesAppendedArchive()
     return !ownPath.empty() && CarriesAppendedArchiveFrom(ownPath.c_str());
 }
 
-std::wstring ExtractAppendedArchiveFrom(const wchar_t* sourcePath)
+std::wstring ExtractAppendedArchiveFrom(const wchar_t* sourcePath, bool& unverified)
 {
+    unverified = false;
     const FileHandle source(CreateFileW(sourcePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!source.Valid()) {
         return {};
     }
     std::int64_t start = 0;
-    const std::uint64_t length = FindAppendedArchive(source.Get(), start);
+    bool signedFile = false;
+    const std::uint64_t length = FindAppendedArchive(source.Get(), start, signedFile);
     if (length == 0) {
+        return {};
+    }
+    // A certificate table says the file was signed: then only what the
+    // signature covers may be installed. The source is held open without
+    // write sharing, so the bytes checked are the bytes copied.
+    if (signedFile && !SignatureVerifies(sourcePath, source.Get())) {
+        unverified = true;
         return {};
     }
     LARGE_INTEGER position = {};
@@ -128,11 +178,12 @@ std::wstring ExtractAppendedArchiveFrom(const wchar_t* sourcePath)
     return path;
 }
 
-std::wstring ExtractAppendedArchive()
+std::wstring ExtractAppendedArchive(bool& unverified)
 {
+    unverified = false;
     const std::wstring ownPath = OwnPath();
     if (ownPath.empty()) {
         return {};
     }
-    return ExtractAppendedArchiveFrom(ownPath.c_str());
+    return ExtractAppendedArchiveFrom(ownPath.c_str(), unverified);
 }

@@ -39,7 +39,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
         BringLauncherAtWorkToFront();
         return 0;
     }
-    std::wstring archive = carriesArchive ? ExtractAppendedArchive() : std::wstring();
+    bool unverified = false;
+    std::wstring archive = carriesArchive ? ExtractAppendedArchive(unverified) : std::wstring();
+    // A signed launcher whose signature fails carries something else than
+    // what was signed: install nothing from it, and nothing else either.
+    if (unverified) {
+        ReportFailure(FailUnpack);
+        return 1;
+    }
     // No archive after all, or the launcher that held the lock installed it.
     if (archive.empty() && PathFileExistsW(SuiteExePath().c_str()) != FALSE) {
         LaunchSuite();

@@ -15,6 +15,7 @@ pivra_bundle_launcher(bundled_launcher
 # The same, then signed with a test key, as a vendor ships it.
 set(PIVRA_SIGNER_DIR ${CMAKE_CURRENT_BINARY_DIR}/signer)
 add_custom_command(OUTPUT ${PIVRA_SIGNER_DIR}/signer.pem ${PIVRA_SIGNER_DIR}/signer.key ${PIVRA_SIGNER_DIR}/ca.pem
+                          ${PIVRA_SIGNER_DIR}/ca.der
   COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/bundle/signer.sh ${PIVRA_SIGNER_DIR}
   DEPENDS ${CMAKE_CURRENT_LIST_DIR}/bundle/signer.sh
   COMMENT "Making a test code-signing key"
@@ -22,7 +23,7 @@ add_custom_command(OUTPUT ${PIVRA_SIGNER_DIR}/signer.pem ${PIVRA_SIGNER_DIR}/sig
 # One target owns the key: two bundles that each ran the command in a
 # parallel build would sign with one key and verify with the other's CA.
 add_custom_target(test_signer DEPENDS ${PIVRA_SIGNER_DIR}/signer.pem ${PIVRA_SIGNER_DIR}/signer.key
-                                      ${PIVRA_SIGNER_DIR}/ca.pem)
+                                      ${PIVRA_SIGNER_DIR}/ca.pem ${PIVRA_SIGNER_DIR}/ca.der)
 set(PIVRA_SIGNED_BUNDLED_LAUNCHER ${CMAKE_CURRENT_BINARY_DIR}/PivraSuiteMessaging-bundled-signed.exe)
 pivra_bundle_launcher(signed_bundled_launcher
   LAUNCHER ${PIVRA_LAUNCHER}
@@ -42,21 +43,72 @@ pivra_bundle_launcher(signed_in_place_bundled_launcher
                sign-in-place ${PIVRA_SIGNER_DIR} <SIGNED>
   DEPENDS fixture_suite_zip test_signer ${PIVRA_SIGNER_DIR}/signer.pem ${PIVRA_SIGNER_DIR}/signer.key)
 
+# What a signed launcher must refuse to install from. The key of a CA the
+# test prefix does not trust (the sandbox trusts ${PIVRA_SIGNER_DIR}'s CA only).
+set(PIVRA_UNTRUSTED_SIGNER_DIR ${CMAKE_CURRENT_BINARY_DIR}/untrusted-signer)
+add_custom_command(OUTPUT ${PIVRA_UNTRUSTED_SIGNER_DIR}/signer.pem ${PIVRA_UNTRUSTED_SIGNER_DIR}/signer.key
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/bundle/signer.sh ${PIVRA_UNTRUSTED_SIGNER_DIR} "Pivra Untrusted Test CA"
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/bundle/signer.sh
+  COMMENT "Making a test code-signing key of an untrusted CA"
+  VERBATIM)
+add_custom_target(test_untrusted_signer DEPENDS ${PIVRA_UNTRUSTED_SIGNER_DIR}/signer.pem
+                                                ${PIVRA_UNTRUSTED_SIGNER_DIR}/signer.key)
+set(PIVRA_UNTRUSTED_BUNDLED_LAUNCHER ${CMAKE_CURRENT_BINARY_DIR}/PivraSuiteMessaging-bundled-signed-untrusted.exe)
+pivra_bundle_launcher(untrusted_bundled_launcher
+  LAUNCHER ${PIVRA_LAUNCHER}
+  ARCHIVE ${PIVRA_SUITE_ZIP}
+  OUTPUT ${PIVRA_UNTRUSTED_BUNDLED_LAUNCHER}
+  SIGN_COMMAND osslsigncode sign -certs ${PIVRA_UNTRUSTED_SIGNER_DIR}/signer.pem
+               -key ${PIVRA_UNTRUSTED_SIGNER_DIR}/signer.key -h sha256 -n "Pivra Suite Messaging" -in <UNSIGNED> -out <SIGNED>
+  DEPENDS fixture_suite_zip test_untrusted_signer ${PIVRA_UNTRUSTED_SIGNER_DIR}/signer.pem
+          ${PIVRA_UNTRUSTED_SIGNER_DIR}/signer.key)
+# Signed with the trusted key, then one file inside changed and its CRC-32
+# fixed, so that the zip is valid. The fixture's zip is deflated; a stored
+# copy of it lets one byte change without breaking the zip.
+set(PIVRA_STORED_SUITE_ZIP ${CMAKE_CURRENT_BINARY_DIR}/PivraSuite-Windows-stored.zip)
+add_custom_command(OUTPUT ${PIVRA_STORED_SUITE_ZIP}
+  COMMAND /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/bundle/pe_tool.py store ${PIVRA_SUITE_ZIP} ${PIVRA_STORED_SUITE_ZIP}
+  DEPENDS fixture_suite_zip ${PIVRA_SUITE_ZIP} ${CMAKE_CURRENT_LIST_DIR}/bundle/pe_tool.py
+  VERBATIM)
+add_custom_target(stored_suite_zip DEPENDS ${PIVRA_STORED_SUITE_ZIP})
+set(PIVRA_SIGNED_STORED_LAUNCHER ${CMAKE_CURRENT_BINARY_DIR}/PivraSuiteMessaging-bundled-stored-signed.exe)
+pivra_bundle_launcher(signed_stored_bundled_launcher
+  LAUNCHER ${PIVRA_LAUNCHER}
+  ARCHIVE ${PIVRA_STORED_SUITE_ZIP}
+  OUTPUT ${PIVRA_SIGNED_STORED_LAUNCHER}
+  SIGN_COMMAND osslsigncode sign -certs ${PIVRA_SIGNER_DIR}/signer.pem -key ${PIVRA_SIGNER_DIR}/signer.key
+               -h sha256 -n "Pivra Suite Messaging" -in <UNSIGNED> -out <SIGNED>
+  DEPENDS stored_suite_zip test_signer ${PIVRA_SIGNER_DIR}/signer.pem ${PIVRA_SIGNER_DIR}/signer.key)
+set(PIVRA_TAMPERED_LAUNCHER ${CMAKE_CURRENT_BINARY_DIR}/PivraSuiteMessaging-bundled-stored-signed-tampered.exe)
+add_custom_command(OUTPUT ${PIVRA_TAMPERED_LAUNCHER}
+  COMMAND /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/bundle/pe_tool.py tamper ${PIVRA_SIGNED_STORED_LAUNCHER}
+          ${PIVRA_TAMPERED_LAUNCHER}
+  DEPENDS signed_stored_bundled_launcher ${PIVRA_SIGNED_STORED_LAUNCHER} ${CMAKE_CURRENT_LIST_DIR}/bundle/pe_tool.py
+  VERBATIM)
+add_custom_target(tampered_bundled_launcher ALL DEPENDS ${PIVRA_TAMPERED_LAUNCHER})
+set(pivra_signature_bundles signed_bundled_launcher signed_stored_bundled_launcher untrusted_bundled_launcher
+    tampered_bundled_launcher)
+
 # Windows side, in unit_tests.
 target_sources(unit_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/appended_test.cpp)
 set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/appended_test.cpp APPEND PROPERTY COMPILE_DEFINITIONS
   PIVRA_APPENDED_BUNDLED_PATH=L"Z:${PIVRA_BUNDLED_LAUNCHER}"
   PIVRA_APPENDED_SIGNED_PATH=L"Z:${PIVRA_SIGNED_BUNDLED_LAUNCHER}"
+  PIVRA_APPENDED_UNTRUSTED_PATH=L"Z:${PIVRA_UNTRUSTED_BUNDLED_LAUNCHER}"
+  PIVRA_APPENDED_TAMPERED_PATH=L"Z:${PIVRA_TAMPERED_LAUNCHER}"
   PIVRA_APPENDED_ZIP_PATH=L"Z:${PIVRA_SUITE_ZIP}")
-add_dependencies(unit_tests bundled_launcher signed_bundled_launcher)
+add_dependencies(unit_tests bundled_launcher ${pivra_signature_bundles})
 gtest_add_tests(TARGET unit_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/appended_test.cpp)
 
 # The real launcher bundled so, under Wine.
 target_sources(e2e_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/e2e/bundled_test.cpp)
 set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/e2e/bundled_test.cpp APPEND PROPERTY COMPILE_DEFINITIONS
   PIVRA_BUNDLED_LAUNCHER_PATH=L"Z:${PIVRA_BUNDLED_LAUNCHER}"
-  PIVRA_SIGNED_BUNDLED_LAUNCHER_PATH=L"Z:${PIVRA_SIGNED_BUNDLED_LAUNCHER}")
-add_dependencies(e2e_tests bundled_launcher signed_bundled_launcher)
+  PIVRA_SIGNED_BUNDLED_LAUNCHER_PATH=L"Z:${PIVRA_SIGNED_BUNDLED_LAUNCHER}"
+  PIVRA_SIGNED_STORED_LAUNCHER_PATH=L"Z:${PIVRA_SIGNED_STORED_LAUNCHER}"
+  PIVRA_UNTRUSTED_BUNDLED_LAUNCHER_PATH=L"Z:${PIVRA_UNTRUSTED_BUNDLED_LAUNCHER}"
+  PIVRA_TAMPERED_LAUNCHER_PATH=L"Z:${PIVRA_TAMPERED_LAUNCHER}")
+add_dependencies(e2e_tests bundled_launcher ${pivra_signature_bundles})
 gtest_add_tests(TARGET e2e_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/e2e/bundled_test.cpp)
 
 # A copy into a temp folder that fills up: a tmpfs in a private mount

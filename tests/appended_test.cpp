@@ -129,6 +129,16 @@ void ExpectFileHolds(const char* file, int line, const std::wstring& path, const
 }
 #define EXPECT_FILE_HOLDS(path, expected) ExpectFileHolds(__FILE__, __LINE__, path, expected)
 
+// ExtractAppendedArchiveFrom on a file with no certificate table, which has
+// no signature to fail.
+std::wstring ExtractUnsigned(const wchar_t* source)
+{
+    bool unverified = true;
+    std::wstring result = ExtractAppendedArchiveFrom(source, unverified);
+    EXPECT_FALSE(unverified) << "a file without a certificate table counted as unverified";
+    return result;
+}
+
 class AppendedArchive : public ::testing::Test {
 protected:
     void SetUp() override
@@ -184,7 +194,7 @@ TEST_F(AppendedArchive, RejectedFilesCreateNothingAndLeaveAnOlderCopyAlone)
             }
             const std::set<std::wstring> before = FolderNames(TempFolder());
 
-            EXPECT_EQ(ExtractAppendedArchiveFrom(source_.c_str()), L"");
+            EXPECT_EQ(ExtractUnsigned(source_.c_str()), L"");
 
             EXPECT_EQ(FolderNames(TempFolder()), before);
             if (olderCopy) {
@@ -199,7 +209,7 @@ TEST_F(AppendedArchive, RejectedFilesCreateNothingAndLeaveAnOlderCopyAlone)
 TEST_F(AppendedArchive, MissingSourceGivesNothing)
 {
     const std::set<std::wstring> before = FolderNames(TempFolder());
-    EXPECT_EQ(ExtractAppendedArchiveFrom((scratch_ + L"no-such-launcher.exe").c_str()), L"");
+    EXPECT_EQ(ExtractUnsigned((scratch_ + L"no-such-launcher.exe").c_str()), L"");
     EXPECT_EQ(FolderNames(TempFolder()), before);
 }
 
@@ -222,7 +232,7 @@ TEST_F(AppendedArchive, CopiesExactlyTheArchive)
         ASSERT_TRUE(WriteBytes(
             source_, WithTrailer(Concat(Pattern(row.launcherSize, ++seed), archive), "PIVRAZIP", archive.size())));
 
-        EXPECT_EQ(ExtractAppendedArchiveFrom(source_.c_str()), TempArchivePath());
+        EXPECT_EQ(ExtractUnsigned(source_.c_str()), TempArchivePath());
 
         EXPECT_FILE_HOLDS(TempArchivePath(), archive);
         DeleteFileW(TempArchivePath().c_str());
@@ -236,7 +246,7 @@ TEST_F(AppendedArchive, ReplacesAnOlderCopy)
     const Bytes archive = Pattern(10000, 20);
     ASSERT_TRUE(WriteBytes(source_, WithTrailer(Concat(Pattern(2048, 21), archive), "PIVRAZIP", archive.size())));
 
-    EXPECT_EQ(ExtractAppendedArchiveFrom(source_.c_str()), TempArchivePath());
+    EXPECT_EQ(ExtractUnsigned(source_.c_str()), TempArchivePath());
 
     EXPECT_FILE_HOLDS(TempArchivePath(), archive);
 }
@@ -245,7 +255,9 @@ TEST_F(AppendedArchive, OwnFileCarriesNone)
 {
     // This test program ends in no trailer.
     const std::set<std::wstring> before = FolderNames(TempFolder());
-    EXPECT_EQ(ExtractAppendedArchive(), L"");
+    bool unverified = true;
+    EXPECT_EQ(ExtractAppendedArchive(unverified), L"");
+    EXPECT_FALSE(unverified);
     EXPECT_EQ(FolderNames(TempFolder()), before);
 }
 
@@ -257,7 +269,7 @@ TEST_F(AppendedArchive, ReadsWhatTheBundlerWrote)
     ASSERT_TRUE(ok) << "cannot read the fixture zip";
     ASSERT_GT(zip.size(), 0U);
 
-    EXPECT_EQ(ExtractAppendedArchiveFrom(PIVRA_APPENDED_BUNDLED_PATH), TempArchivePath());
+    EXPECT_EQ(ExtractUnsigned(PIVRA_APPENDED_BUNDLED_PATH), TempArchivePath());
 
     EXPECT_FILE_HOLDS(TempArchivePath(), zip);
 }
@@ -278,7 +290,7 @@ void PutU32(Bytes& bytes, std::size_t offset, std::uint32_t value)
     }
 }
 
-TEST_F(AppendedArchive, SignedBundleGivesTheSignedArchiveWhateverWasAddedAfter)
+TEST_F(AppendedArchive, SignedBundleGivesTheSignedArchiveOnlyWhenItsSignatureVerifies)
 {
     // Bundled, then signed with osslsigncode at build time: the trailer
     // stands right before the certificate table.
@@ -289,13 +301,14 @@ TEST_F(AppendedArchive, SignedBundleGivesTheSignedArchiveWhateverWasAddedAfter)
     ASSERT_TRUE(ok) << "cannot read the signed bundle";
     ASSERT_GT(signedFile.size(), 0x200U);
     const std::size_t entry = U32At(signedFile, 0x3C) + 24 + 144;  // PE32+: the certificate table's entry
+    const std::uint32_t tableOffset = U32At(signedFile, entry);
     const std::uint32_t tableSize = U32At(signedFile, entry + 4);
     ASSERT_GT(tableSize, 0U) << "the bundle is not signed";
-    ASSERT_EQ(U32At(signedFile, entry) + std::uint64_t{tableSize}, signedFile.size());
-
-    EXPECT_EQ(ExtractAppendedArchiveFrom(PIVRA_APPENDED_SIGNED_PATH), TempArchivePath());
-    EXPECT_FILE_HOLDS(TempArchivePath(), zip);
-    DeleteFileW(TempArchivePath().c_str());
+    ASSERT_EQ(tableOffset + std::uint64_t{tableSize}, signedFile.size());
+    const Bytes untrusted = ReadBytes(PIVRA_APPENDED_UNTRUSTED_PATH, ok);
+    ASSERT_TRUE(ok) << "cannot read the bundle signed by an untrusted CA";
+    const Bytes tampered = ReadBytes(PIVRA_APPENDED_TAMPERED_PATH, ok);
+    ASSERT_TRUE(ok) << "cannot read the tampered bundle";
 
     // Bytes outside the signed hash: after the table, or inside it (the
     // table grown over them). Neither may bring an archive of its own.
@@ -305,24 +318,37 @@ TEST_F(AppendedArchive, SignedBundleGivesTheSignedArchiveWhateverWasAddedAfter)
     PutU32(inTable, entry + 4, tableSize + static_cast<std::uint32_t>(otherWithTrailer.size()));
     Bytes pastTheEnd = signedFile;
     PutU32(pastTheEnd, entry + 4, tableSize + 8);
+    // Bytes the signature covers, changed after signing.
+    Bytes archiveByte = signedFile;
+    archiveByte[tableOffset - TrailerSize - zip.size() / 2] ^= 0x01U;
+    Bytes zeroTable = signedFile;
+    std::fill(zeroTable.begin() + tableOffset + 8, zeroTable.end(), 0);
+    enum class Outcome { SignedArchive, Nothing, Refused };
     struct Row {
         const char* what;
         Bytes file;
-        bool signedArchive;  // the signed archive is copied out; else nothing
+        Outcome outcome;  // the signed archive copied out; no archive; refused as unverified
     };
     const Row rows[] = {
-        {"another archive appended after the table", Concat(signedFile, otherWithTrailer), false},
-        {"another archive inside the grown table", inTable, true},
-        {"a table that runs past the end", pastTheEnd, false},
+        {"as signed", signedFile, Outcome::SignedArchive},
+        {"another archive appended after the table", Concat(signedFile, otherWithTrailer), Outcome::Nothing},
+        {"another archive inside the grown table", inTable, Outcome::SignedArchive},
+        {"a table that runs past the end", pastTheEnd, Outcome::Nothing},
+        {"one archive byte flipped", archiveByte, Outcome::Refused},
+        {"the signature zeroed", zeroTable, Outcome::Refused},
+        {"one stored file changed, its CRC-32 fixed", tampered, Outcome::Refused},
+        {"signed by a CA this machine does not trust", untrusted, Outcome::Refused},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         ASSERT_TRUE(WriteBytes(source_, row.file));
         const std::set<std::wstring> before = FolderNames(TempFolder());
 
-        const std::wstring result = ExtractAppendedArchiveFrom(source_.c_str());
+        bool unverified = row.outcome != Outcome::Refused;  // must be set either way
+        const std::wstring result = ExtractAppendedArchiveFrom(source_.c_str(), unverified);
 
-        if (row.signedArchive) {
+        EXPECT_EQ(unverified, row.outcome == Outcome::Refused);
+        if (row.outcome == Outcome::SignedArchive) {
             EXPECT_EQ(result, TempArchivePath());
             EXPECT_FILE_HOLDS(TempArchivePath(), zip);
             DeleteFileW(TempArchivePath().c_str());
@@ -360,7 +386,7 @@ public:
         const Bytes older = Pattern(65536, 32);
         const bool olderWritten = WriteBytes(target, older);
 
-        const std::wstring result = ExtractAppendedArchiveFrom(source.c_str());
+        const std::wstring result = ExtractUnsigned(source.c_str());
 
         bool ok = false;
         const Bytes partial = ReadBytes(target, ok);

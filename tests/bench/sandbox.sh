@@ -44,5 +44,13 @@ if ! wine "$build/tests/benchctl.exe" trust-ca "Z:$PIVRA_SERVER_DIR/certs/ca.der
     echo "sandbox: could not trust the test CA in $WINEPREFIX (is $build/tests/benchctl.exe built?)" >&2
     exit 1
 fi
+# The CA of the test code-signing key (tests/bundle/signer.sh), so that a
+# bundle signed with it verifies in this prefix, as a vendor's does on the
+# users' machines.
+signer_ca="$build/tests/signer/ca.der"
+if [ -s "$signer_ca" ] && ! wine "$build/tests/benchctl.exe" trust-ca "Z:$signer_ca" </dev/null >/dev/null 2>&1; then
+    echo "sandbox: could not trust the test signer's CA in $WINEPREFIX" >&2
+    exit 1
+fi
 
 "$@"

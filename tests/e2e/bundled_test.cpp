@@ -1,9 +1,12 @@
 // A launcher that carries the suite's archive: it installs from it on every
 // start, offline, without asking, and over a suite that is already there;
-// also once the bundled file has been signed.
+// also once the bundled file has been signed, but then only what the
+// signature covers, signed by a publisher the machine trusts.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -72,6 +75,24 @@ std::wstring SignedBundledLauncherPath()
     return PIVRA_SIGNED_BUNDLED_LAUNCHER_PATH;
 }
 
+// The names in a folder; none when it does not exist.
+std::set<std::wstring> FolderNames(const std::wstring& folder)
+{
+    std::set<std::wstring> names;
+    std::error_code error;
+    for (const auto& item : std::filesystem::directory_iterator(folder, error)) {
+        names.insert(item.path().filename().wstring());
+    }
+    return names;
+}
+
+std::wstring TempFolder()
+{
+    wchar_t folder[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, folder);
+    return folder;
+}
+
 class BundledLauncher : public ::testing::Test {
 protected:
     void SetUp() override
@@ -107,6 +128,7 @@ TEST_F(BundledLauncher, InstallsOfflineWithoutAskingAlsoOverAnInstalledSuite)
         {"suite already installed", BundledLauncherPath(), true},
         {"signed after bundling, no suite yet", SignedBundledLauncherPath(), false},
         {"signed after bundling, suite already installed", SignedBundledLauncherPath(), true},
+        {"a stored zip, signed after bundling", PIVRA_SIGNED_STORED_LAUNCHER_PATH, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -149,6 +171,67 @@ TEST_F(BundledLauncher, InstallsOfflineWithoutAskingAlsoOverAnInstalledSuite)
         ASSERT_TRUE(WaitForRecord(record, 10000)) << "the suite was not started";
         EXPECT_EQ(record.arguments, L"--place messages");
         EXPECT_EQ(_wcsicmp(record.workingFolder.c_str(), InstallDir().c_str()), 0) << record.workingFolder;
+    }
+}
+
+// A signed launcher whose signature does not verify carries something its
+// publisher did not sign, or was signed by someone the machine does not
+// trust: it copies out nothing, installs nothing, downloads nothing.
+TEST_F(BundledLauncher, SignedLauncherRefusesWhatItsSignatureDoesNotCover)
+{
+    struct Row {
+        const char* what;
+        std::wstring launcher;
+        bool suiteThere;
+    };
+    const Row rows[] = {
+        {"one stored file changed after signing, its CRC-32 fixed", PIVRA_TAMPERED_LAUNCHER_PATH, false},
+        {"one stored file changed after signing, suite already installed", PIVRA_TAMPERED_LAUNCHER_PATH, true},
+        {"intact, signed by a CA the machine does not trust", PIVRA_UNTRUSTED_BUNDLED_LAUNCHER_PATH, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        RemoveSuite();
+        ClearRecord();
+        ClearServerLog();
+        DeleteFileW(StandinLog().c_str());
+        if (row.suiteThere) {
+            ASSERT_TRUE(InstallFixtureSuite());
+            WriteBytes(SuiteExePath(), "an older suite");
+        }
+        const std::set<std::wstring> tempBefore = FolderNames(TempFolder());
+        const std::set<std::wstring> programsBefore = FolderNames(UserProgramsFolder());
+        const std::set<std::wstring> installBefore = FolderNames(InstallDir());
+
+        LauncherRun run = StartLauncherAt(row.launcher);
+        ASSERT_TRUE(run.started);
+        HWND box = nullptr;
+        Watched watched = WatchUntilExit(run, &box);
+        std::wstring boxText;
+        if (box != nullptr) {
+            boxText = BoxText(box);
+            EXPECT_NE(GetDlgItem(box, IDOK), nullptr);
+            EXPECT_EQ(GetDlgItem(box, IDYES), nullptr) << "the question came";
+            AnswerBox(box, IDNO);
+            AnswerBox(box, IDOK);
+            watched.exitCode = FinishLauncher(run);
+        }
+
+        EXPECT_TRUE(watched.boxSeen) << "no failure box";
+        EXPECT_EQ(boxText, std::wstring(FailUnpack) + DownloadInsteadSuffix());
+        EXPECT_EQ(watched.exitCode, 1);
+        EXPECT_FALSE(watched.progressSeen) << "a progress window came";
+        EXPECT_TRUE(ServerRequests().empty()) << "the launcher asked the server for something";
+        EXPECT_TRUE(StandinRuns().empty()) << "an unpacking tool ran";
+        EXPECT_EQ(FolderNames(TempFolder()), tempBefore) << "something was left in the temp folder";
+        EXPECT_EQ(FolderNames(UserProgramsFolder()), programsBefore) << "the Programs folder changed";
+        EXPECT_EQ(FolderNames(InstallDir()), installBefore) << "the install folder changed";
+        if (row.suiteThere) {
+            EXPECT_EQ(ReadBytes(SuiteExePath()), "an older suite") << "the installed suite was replaced";
+        }
+        EXPECT_TRUE(ShortcutNames().empty()) << "shortcuts were written";
+        SuiteRecord record;
+        EXPECT_FALSE(WaitForRecord(record, 500)) << "a suite was started";
     }
 }
 

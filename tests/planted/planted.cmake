@@ -21,15 +21,19 @@ endif()
 # set, so a planted crypt32 or bcrypt loads even though winhttp itself came
 # from the system folder; and Wine's internals (ucrtbase and zlib1 under its
 # builtins, win32u, winex11.drv), which Windows has no copy of there.
-set(planted_names winhttp jsproxy uxtheme)
+# wintrust: a signed offline launcher checks its own signature with it;
+# what Wine's wintrust loads in turn (crypt32, imagehlp, ...) is left out as
+# above.
+set(planted_names winhttp jsproxy uxtheme wintrust)
 list(JOIN planted_names "," planted_list)
 
 target_sources(e2e_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/planted_test.cpp)
 set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/planted_test.cpp APPEND PROPERTY COMPILE_DEFINITIONS
   PIVRA_PLANTED_DLL_PATH=L"Z:$<TARGET_FILE:planted_dll>"
   PIVRA_SEARCH_CONTROL_PATH=L"Z:$<TARGET_FILE:search_control>"
-  PIVRA_PLANTED_NAMES=L"${planted_list}")
-add_dependencies(e2e_tests planted_dll search_control)
+  PIVRA_PLANTED_NAMES=L"${planted_list}"
+  PIVRA_PLANTED_SIGNED_LAUNCHER_PATH=L"Z:${PIVRA_SIGNED_BUNDLED_LAUNCHER}")
+add_dependencies(e2e_tests planted_dll search_control signed_bundled_launcher)
 gtest_add_tests(TARGET e2e_tests SOURCES ${CMAKE_CURRENT_LIST_DIR}/planted_test.cpp TEST_LIST planted_tests)
 # Native first for those names: Wine then searches the program's folder
 # before its own builtins, as Windows does for any DLL that is no KnownDLL.

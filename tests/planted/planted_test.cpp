@@ -80,6 +80,8 @@ protected:
         ASSERT_TRUE(std::filesystem::create_directories(Downloads()));
         launcher_ = Downloads() + L"PivraSuiteMessaging.exe";
         ASSERT_NE(CopyFileW(LauncherPath().c_str(), launcher_.c_str(), FALSE), FALSE);
+        signedLauncher_ = Downloads() + L"PivraSuiteMessaging-offline.exe";
+        ASSERT_NE(CopyFileW(PIVRA_PLANTED_SIGNED_LAUNCHER_PATH, signedLauncher_.c_str(), FALSE), FALSE);
         ASSERT_NE(CopyFileW(PIVRA_SEARCH_CONTROL_PATH, (Downloads() + L"control.exe").c_str(), FALSE), FALSE);
         for (const std::wstring& name : PlantedNames()) {
             ASSERT_NE(CopyFileW(PIVRA_PLANTED_DLL_PATH, (Downloads() + name + L".dll").c_str(), FALSE), FALSE);
@@ -106,6 +108,7 @@ protected:
     }
 
     std::wstring launcher_;
+    std::wstring signedLauncher_;  // bundled and signed: it checks its signature
 };
 
 // Without it, a launcher that passes would prove nothing.
@@ -127,13 +130,15 @@ TEST_F(PlantedDlls, ControlProgramTrustingTheDefaultSearchLoadsEveryPlantedCopy)
     EXPECT_EQ(LoadedPlantedCopies(), PlantedNames());
 }
 
-TEST_F(PlantedDlls, LauncherLoadsNoneOnEitherRoad)
+TEST_F(PlantedDlls, LauncherLoadsNoneOnAnyRoad)
 {
     struct Row {
         const char* road;
         bool suiteThere;
+        bool offline;  // the signed launcher that carries the archive: no question
     };
-    for (const Row& row : {Row{"installed road", true}, Row{"download and install", false}}) {
+    for (const Row& row : {Row{"installed road", true, false}, Row{"download and install", false, false},
+                           Row{"signed offline launcher", false, true}}) {
         SCOPED_TRACE(row.road);
         for (const std::wstring& name : PlantedNames()) {
             DeleteFileW(Marker(name).c_str());
@@ -143,9 +148,9 @@ TEST_F(PlantedDlls, LauncherLoadsNoneOnEitherRoad)
         if (row.suiteThere) {
             ASSERT_TRUE(InstallFixtureSuite());
         }
-        LauncherRun run = StartLauncherAt(launcher_);
+        LauncherRun run = StartLauncherAt(row.offline ? signedLauncher_ : launcher_);
         ASSERT_TRUE(run.started);
-        if (!row.suiteThere) {
+        if (!row.suiteThere && !row.offline) {
             HWND question = WaitForWindow(L"#32770", Caption, LaunchTimeoutMs);
             ASSERT_NE(question, nullptr) << "no question box";
             AnswerBox(question, IDYES);
