@@ -80,6 +80,10 @@ bool RemoveFolder(const std::wstring& folder)
     if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
         return true;
     }
+    // An empty folder goes at once; the shell's delete takes milliseconds.
+    if (RemoveDirectoryW(folder.c_str()) != FALSE) {
+        return true;
+    }
     // The shell's own recursive delete; its list of paths ends in two nulls.
     std::vector<wchar_t> from(folder.c_str(), folder.c_str() + folder.size() + 1);
     from.push_back(L'\0');
@@ -168,6 +172,8 @@ bool UnpackArchive(const std::wstring& archive)
     const bool installed = ExtractWithSystemTools(system, archive, unpacked) &&
                            PathFileExistsW(SuiteExePathIn(unpackedSuite).c_str()) != FALSE &&
                            MoveIntoPlace(unpackedSuite, InstallDirIn(programs), staging + PreviousInStaging);
+    // Empty after a first install, so both go without the shell's delete.
+    RemoveFolder(unpacked);
     RemoveFolder(staging);
     return installed && PathFileExistsW(SuiteExePath().c_str()) != FALSE;
 }
