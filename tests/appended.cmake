@@ -86,6 +86,7 @@ set(bundle_cases
   RefusesOutputEqualToAnInput
   RefusesTextFileLauncher
   RefusesMzWithoutPe
+  RefusesHeadersOutOfReach
   RefusesSignedLauncher
   RefusesMissingOutputFolder
   FullDiskLeavesNoFile
