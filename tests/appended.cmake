@@ -138,6 +138,7 @@ set(bundle_cases
   RefusesOutputEqualToAnInput
   RefusesTextFileLauncher
   RefusesMzWithoutPe
+  RefusesHeadersOutOfReach
   RefusesSignedLauncher
   RefusesMissingOutputFolder
   FullDiskLeavesNoFile

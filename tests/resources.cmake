@@ -29,6 +29,23 @@ foreach(key IN LISTS PIVRA_LAUNCHER_KEYS)
                    --icon-file ${PIVRA_ICONS_DIR}/${PIVRA_PLACE_${key}_ICON}.ico)
 endforeach()
 
+# The limit holds whatever the build type: the own place's launcher built
+# alone in a tree of another type (Release, the largest before the launcher
+# was compiled for size under every type) with this tree's compiler.
+set(size_tree ${CMAKE_CURRENT_BINARY_DIR}/launcher-release)
+set(size_file ${PIVRA_PLACE_${OwnPlace}_FILE})
+add_test(NAME Resources.LauncherFile.Release.Build
+         COMMAND bash -c [[cmake -S "$1" -B "$2" -DCMAKE_TOOLCHAIN_FILE="$3" -DCMAKE_BUILD_TYPE=Release \
+                           -DOwnPlace="$4" -DBUILD_TESTING=OFF >"$2.log" && cmake --build "$2" -j 2 --target "$5" \
+                           >>"$2.log" || { tail -n 40 "$2.log"; exit 1; }]]
+                 size-tree ${CMAKE_SOURCE_DIR} ${size_tree} ${CMAKE_TOOLCHAIN_FILE} ${OwnPlace} ${size_file})
+add_test(NAME Resources.LauncherFile.Release.${size_file}
+         COMMAND /usr/bin/python3 -B ${PIVRA_CHECK_RESOURCES} ${size_tree}/${size_file}.exe --place ${OwnPlace}
+                 --max-bytes ${PIVRA_LAUNCHER_MAX_BYTES}
+                 --icon-file ${PIVRA_ICONS_DIR}/${PIVRA_PLACE_${OwnPlace}_ICON}.ico)
+set_tests_properties(Resources.LauncherFile.Release.Build PROPERTIES FIXTURES_SETUP launcher_release)
+set_tests_properties(Resources.LauncherFile.Release.${size_file} PROPERTIES FIXTURES_REQUIRED launcher_release)
+
 # A sheet of all six sizes of the own place's icon, to look at:
 # build/tests/icon/preview.png.
 set(PIVRA_ICON_FILE ${PIVRA_ICONS_DIR}/${PIVRA_PLACE_${OwnPlace}_ICON}.ico)

@@ -30,6 +30,7 @@ configure_and_build() {  # <build dir> <toolchain file>
 
 if [ -n "${PIVRA_BUILD:-}" ]; then
     configure_and_build "$PIVRA_BUILD" mingw-w64-x86_64.cmake
+    "$root/tests/bench/bsdtar.sh" "$PIVRA_BUILD"
     exec "$root/tests/bench/sandbox.sh" "$PIVRA_BUILD" ctest --test-dir "$PIVRA_BUILD" --output-on-failure "$@"
 fi
 
@@ -39,6 +40,10 @@ configure_and_build "$gcc_build" mingw-w64-x86_64.cmake
 stage_done "g++ build"
 configure_and_build "$clang_build" clang-mingw-x86_64.cmake
 stage_done "clang build"
+# Windows' own tar for the bench, built once and shared by both trees.
+"$root/tests/bench/bsdtar.sh" "$gcc_build"
+"$root/tests/bench/bsdtar.sh" "$clang_build" "$gcc_build"
+stage_done "Windows' tar (bsdtar)"
 
 echo "== formatting and static analysis"
 "$root/tests/checks/lint.sh" "$clang_build"

@@ -90,6 +90,18 @@ else
     say "tc is not available here, so the line runs at full speed."
 fi
 
+# The tools that unpack: Windows' own tar (libarchive's bsdtar, built from
+# Debian's source by tests/bench/bsdtar.sh) at system32\tar.exe, and the
+# bench's logging PowerShell stand-in, which Windows would fall back on.
+tar_exe="$WINEPREFIX/drive_c/windows/system32/tar.exe"
+tar_version=$(limited 30 wine "$tar_exe" --version | tr -d '\r' | sed 's/[[:space:]]*$//' || true)
+standin_log="$build/demo/standins.log"
+rm -f "$standin_log"
+export PIVRA_STANDIN_LOG="Z:$standin_log"
+say "Unpacking is up to C:\\windows\\system32\\tar.exe, Windows' own tar:"
+say "   ${tar_version:-(it did not say its version)}"
+say "(libarchive built for Windows from Debian's source package); PowerShell only if it fails."
+
 step "1. First start of $launcher_file"
 status=0
 limited 120 wine "$driver" first-start "$launcher" "$launcher_title" "$shot" "$out" || status=$?
@@ -101,6 +113,12 @@ if [ -f "$PIVRA_SERVER_DIR/responses.log" ]; then
     say "The server answered: $(tail -n 1 "$PIVRA_SERVER_DIR/responses.log")"
 fi
 [ "$status" -eq 0 ] || { say "! step 1 failed (driver exit code $status)"; exit 1; }
+if [ -s "$standin_log" ]; then
+    say "! tar did not do the unpacking; the stand-ins logged:"
+    tr -d '\r' <"$standin_log" | sed 's/^/      /'
+    exit 1
+fi
+say "Windows' own tar unpacked the suite; PowerShell did not run."
 show_record "$record"
 say "The suite's folder now holds:"
 (cd "$install_dir" && find . -mindepth 1 -not -name received.txt | sort | sed 's|^\./|      |')

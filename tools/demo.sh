@@ -23,6 +23,8 @@ if [ -z "$row" ]; then
 fi
 IFS=$'\t' read -r _ launcher_file place_name place_arguments <<<"$row"
 cmake --build "$build" -j 2
+# Windows' own tar for the prefix (once per tree; minutes the first time).
+"$root/tests/bench/bsdtar.sh" "$build"
 
 # The file to publish: the launcher alone, for the real download host (the
 # build setting's default, whatever an older cache of this tree said).

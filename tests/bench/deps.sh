@@ -2,10 +2,12 @@
 # asking apt only when one of them is missing. A caller that needs more
 # (the benchmark's curl) names them as arguments.
 # wine64 alone has neither `wine` nor `wineboot`: those come with `wine`.
+# dpkg-dev unpacks libarchive's source package for Windows' own tar
+# (tests/bench/bsdtar.sh), with xz-utils and patch; a minimal root lacks it.
 pivra_packages="cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
  mingw-w64-x86-64-dev libz-mingw-w64-dev googletest wine64 wine xvfb xauth iproute2 util-linux openssl python3
  python3-pefile liblnk-utils imagemagick clang lld llvm-14 clang-tidy clang-format
- g++ osslsigncode libclang-rt-14-dev"
+ g++ osslsigncode libclang-rt-14-dev dpkg-dev xz-utils"
 
 pivra_install_deps() {  # [extra package...]
     missing=""

@@ -9,6 +9,9 @@ build=$(cd "$1" && pwd)
 shift
 
 if [ -z "${PIVRA_IN_NETNS:-}" ]; then
+    # Windows' own tar, built once per tree; it needs Debian's archive, so
+    # before the private network.
+    "$here/bsdtar.sh" "$build"
     exec unshare -n env PIVRA_IN_NETNS=1 "$0" "$build" "$@"
 fi
 if [ -z "${PIVRA_IN_XVFB:-}" ]; then
@@ -22,7 +25,8 @@ fi
 export WINEPREFIX="$build/${PIVRA_PREFIX:-wineprefix}"
 export PIVRA_BUILD_DIR="$build"
 "$here/make-prefix.sh" "$WINEPREFIX"
-# Wine has no tar.exe and a PowerShell that extracts nothing: ours stand in.
+# Wine has no tar.exe and a PowerShell that extracts nothing: Windows' own
+# tar goes in, and our PowerShell stand-in.
 "$here/../toolstandins/install.sh" "$WINEPREFIX" "$build"
 wineserver -p
 # Start Wine's own services now, detached from our output: a service started

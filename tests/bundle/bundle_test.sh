@@ -168,6 +168,30 @@ RefusesMzWithoutPe)
     refuse 8 "is not a PE file: the PE header lies past the end of the file" \
         "$work/in/dos.exe" "$archive" "$work/out/bundled.exe"
     ;;
+RefusesHeadersOutOfReach)
+    # The launcher reads its PE headers from its first 4096 bytes only: a
+    # bundle whose optional header ends further in would never find its
+    # archive. Rows: where the optional header ends, and whether it bundles.
+    while read -r end accepted; do
+        $pe_tool move-headers "$launcher" "$work/in/moved.exe" "$end" || fail "could not move the headers to $end"
+        if [ "$accepted" = yes ]; then
+            run "$work/in/moved.exe" "$archive" "$work/out/bundled.exe"
+            [ "$rc" = 0 ] || fail "headers ending at $end: exit code $rc: $(cat "$work/stderr")"
+            "$checker" plain "$work/out/bundled.exe" "$work/in/moved.exe" "$archive" ||
+                fail "headers ending at $end: the check failed"
+            rm -f "$work/out/bundled.exe"
+            echo "headers ending at $end: bundled"
+        else
+            refuse 10 "would not find an archive appended to it (its PE headers must end within its first 4096 bytes)" \
+                "$work/in/moved.exe" "$archive" "$work/out/bundled.exe"
+        fi
+    done <<'ROWS'
+4096 yes
+4097 no
+4104 no
+12288 no
+ROWS
+    ;;
 RefusesSignedLauncher)
     make_signer
     sign "$launcher" "$work/in/signed.exe"

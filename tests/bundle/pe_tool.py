@@ -8,6 +8,11 @@ not the tool's):
                            byte changed in the middle of the carried zip's
                            largest stored member, and that member's CRC-32
                            fixed, so the zip stays valid and as long
+  move-headers <in> <out> <end>
+                           writes <in> with its PE headers (signature, COFF and
+                           optional header, section table) moved so that the
+                           optional header ends at file offset <end>; the bytes
+                           they cover there are lost, so <out> does not run
 """
 import io
 import struct
@@ -87,6 +92,21 @@ def tamper(source, target):
         return 1
     open(target, "wb").write(data)
     print("tamper: %s: byte %d of %s changed, CRC-32 now %08X" % (target, middle - first, info.filename, crc))
+def move_headers(source, target, end):
+    data = bytearray(open(source, "rb").read())
+    pe = pefile.PE(data=bytes(data), fast_load=True)
+    old = pe.DOS_HEADER.e_lfanew
+    optional_end = 4 + 20 + pe.FILE_HEADER.SizeOfOptionalHeader
+    length = optional_end + 40 * pe.FILE_HEADER.NumberOfSections
+    new = end - optional_end
+    block = bytes(data[old:old + length])
+    data[old:old + length] = bytes(length)
+    if len(data) < new + length:
+        data.extend(bytes(new + length - len(data)))
+    data[new:new + length] = block
+    data[0x3C:0x40] = new.to_bytes(4, "little")
+    open(target, "wb").write(data)
+    print("%s: PE header at %d, optional header ends at %d" % (target, new, end))
     return 0
 
 
@@ -97,6 +117,8 @@ def main():
         return store(sys.argv[2], sys.argv[3])
     if len(sys.argv) == 4 and sys.argv[1] == "tamper":
         return tamper(sys.argv[2], sys.argv[3])
+    if len(sys.argv) == 5 and sys.argv[1] == "move-headers":
+        return move_headers(sys.argv[2], sys.argv[3], int(sys.argv[4], 0))
     print(__doc__, file=sys.stderr)
     return 2
 

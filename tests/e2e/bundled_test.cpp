@@ -95,6 +95,8 @@ std::wstring TempFolder()
 
 class BundledLauncher : public ::testing::Test {
 protected:
+    // tar must take its time, so that the installing status shows.
+    const StandinTar standinTar_;
     void SetUp() override
     {
         ASSERT_FALSE(ServerDir().empty()) << "run inside the bench (tests/bench/sandbox.sh)";

@@ -1,5 +1,6 @@
 #include "e2e/driver.h"
 
+#include <gtest/gtest.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 
@@ -184,6 +185,29 @@ LauncherRun StartLauncherAt(const std::wstring& path)
     run.started = CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                  &startup, &run.info) != FALSE;
     return run;
+}
+
+std::wstring SystemTarPath()
+{
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    return std::wstring(system) + L"\\tar.exe";
+}
+
+StandinTar::StandinTar()
+{
+    if (CopyFileW(PIVRA_STANDIN_TAR_PATH, SystemTarPath().c_str(), FALSE) == FALSE) {
+        ADD_FAILURE() << "could not put the stand-in tar in place: " << GetLastError();
+    }
+}
+
+StandinTar::~StandinTar()
+{
+    // A test that moved the stand-in aside must not put it back later.
+    DeleteFileW((SystemTarPath() + L".away").c_str());
+    if (CopyFileW(PIVRA_REAL_TAR_PATH, SystemTarPath().c_str(), FALSE) == FALSE) {
+        ADD_FAILURE() << "could not put the real tar back: " << GetLastError();
+    }
 }
 
 std::wstring StandinLog()

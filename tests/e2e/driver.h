@@ -77,6 +77,21 @@ std::wstring BoxText(HWND box);
 // Presses a message box's button as a click would.
 void AnswerBox(HWND box, int buttonId);
 
+// The prefix's system32\tar.exe is Windows' own tar (libarchive's bsdtar,
+// built by tests/bench/bsdtar.sh). A test that must make tar fail, hang or
+// stop halfway holds a StandinTar: while it lives, the stand-in tar (which
+// obeys PIVRA_STANDIN_TAR_*) stands there instead; at its end the real tar
+// is back, whatever the test did to the file meanwhile.
+std::wstring SystemTarPath();
+struct StandinTar {
+    StandinTar();
+    ~StandinTar();
+    StandinTar(const StandinTar&) = delete;
+    StandinTar& operator=(const StandinTar&) = delete;
+    StandinTar(StandinTar&&) = delete;
+    StandinTar& operator=(StandinTar&&) = delete;
+};
+
 // The tar/PowerShell stand-ins' log of their runs (PIVRA_STANDIN_LOG), and
 // its lines, one "<tool>\t<command line>" each.
 std::wstring StandinLog();

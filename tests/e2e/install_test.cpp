@@ -151,9 +151,8 @@ TEST_F(Install, FirstInstallThenSecondStart)
         EXPECT_TRUE(FileExists(SuiteExePath()));
         EXPECT_FALSE(FileExists(TempArchivePath())) << "the archive was left behind";
         EXPECT_TRUE(ReadBytes(SuiteExePath()) == ReadBytes(FixtureSuitePath())) << "the suite was not unpacked whole";
-        const std::vector<std::wstring> runs = StandinRuns();
-        ASSERT_EQ(runs.size(), 1U) << "tar alone, PowerShell never";
-        EXPECT_EQ(runs[0], ExpectedTarRun(TempArchivePath()));
+        // Windows' own tar unpacked it: PowerShell (a logging stand-in) never ran.
+        EXPECT_TRUE(StandinRuns().empty()) << StandinRuns().front();
 
         EXPECT_EQ(ShortcutNames(), PlaceShortcutNames()) << launcher.key;
 
@@ -187,6 +186,7 @@ TEST_F(Install, AnsweringNoLeavesNothing)
 
 TEST_F(Install, FailuresEndInTheirBoxWithExitCodeOne)
 {
+    const StandinTar standinTar;  // tar must fail
     struct Row {
         const char* serverMode;
         const wchar_t* message;
@@ -247,6 +247,7 @@ TEST_F(Install, FailuresEndInTheirBoxWithExitCodeOne)
 
 TEST_F(Install, CutOffHalfwayTheNextStartInstallsAgain)
 {
+    const StandinTar standinTar;  // tar must stop halfway
     // tar writes the suite's folder, its program and the icons' folder, then
     // waits: the launcher and tar then end on the spot, as in a power cut.
     SetControl(L"PIVRA_STANDIN_TAR_PAUSE_AFTER", L"3");
@@ -266,6 +267,7 @@ TEST_F(Install, CutOffHalfwayTheNextStartInstallsAgain)
 
 TEST_F(Install, SecondStartLeavesTheInstallToTheFirst)
 {
+    const StandinTar standinTar;  // tar must stop halfway
     struct Row {
         const char* what;
         bool whileUnpacking;  // else while the first asks its question
@@ -301,6 +303,7 @@ TEST_F(Install, SecondStartLeavesTheInstallToTheFirst)
 
 TEST_F(Install, WindowAnswersAndStaysWhileAToolRuns)
 {
+    const StandinTar standinTar;  // tar must take its time
     SetControl(L"PIVRA_STANDIN_TAR_DELAY_MS", L"3000");
     LauncherRun run = StartAndAnswerYes();
     HWND progress = WaitForWindow(L"PivraSuiteLauncher", Caption, LaunchTimeoutMs);
@@ -338,6 +341,7 @@ TEST_F(Install, WindowAnswersAndStaysWhileAToolRuns)
 
 TEST_F(Install, UnpackTriesTarThenPowerShell)
 {
+    const StandinTar standinTar;  // tar must fail, or leave the suite out
     struct Row {
         const char* what;
         const wchar_t* tarExit;

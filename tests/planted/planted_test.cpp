@@ -180,6 +180,7 @@ TEST_F(PlantedDlls, LauncherStartsNoPlantedToolWithTarPresentOrMissing)
         bool tarPresent;
         const wchar_t* tool;  // the system tool that unpacks
     };
+    const StandinTar standinTar;  // it logs which tool ran
     for (const Row& row : {Row{"tar present", true, L"tar"}, Row{"tar missing", false, L"powershell"}}) {
         SCOPED_TRACE(row.what);
         RemoveSuite();

@@ -120,6 +120,37 @@ private:
     bool placed_ = false;
 };
 
+// The archive length the launcher finds in a file of fileSize bytes that
+// starts with header and ends its trailer region in trailer, read as the
+// launcher reads its own file; 0 when it finds none.
+std::uint64_t FoundByLauncher(std::int64_t fileSize, const unsigned char* header, std::size_t headerSize,
+                              const ArchiveTrailer& trailer)
+{
+    return TrailerEnd(fileSize, header, headerSize) == fileSize ? AppendedArchiveLength(fileSize, trailer) : 0;
+}
+
+// The same for a file written: its first PeHeaderReadSize bytes and last 16.
+std::uint64_t FoundByLauncher(const fs::path& path)
+{
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(path, error);
+    std::ifstream in(path, std::ios::binary);
+    if (error || !in || size < TrailerSize) {
+        return 0;
+    }
+    std::vector<unsigned char> header(PeHeaderReadSize);
+    in.read(reinterpret_cast<char*>(header.data()), static_cast<std::streamsize>(header.size()));
+    header.resize(static_cast<std::size_t>(in.gcount()));
+    in.clear();
+    ArchiveTrailer trailer = {};
+    in.seekg(static_cast<std::streamoff>(size - TrailerSize));
+    in.read(reinterpret_cast<char*>(trailer.data()), static_cast<std::streamsize>(trailer.size()));
+    if (static_cast<std::size_t>(in.gcount()) != TrailerSize) {
+        return 0;
+    }
+    return FoundByLauncher(static_cast<std::int64_t>(size), header.data(), header.size(), trailer);
+}
+
 class Writer {
 public:
     Writer(std::ofstream& out, PeChecksum* checksum) : out_(out), checksum_(checksum) {}
@@ -201,6 +232,17 @@ BundleOutcome BundleLauncher(const fs::path& launcher, const fs::path& archive, 
     // Signing tools pad the file to 8 bytes before they add the certificate
     // table; ending on that boundary keeps the trailer right before the table.
     const std::uint64_t padding = (8U - (image.size() + archiveLength + TrailerSize) % 8U) % 8U;
+    // The launcher reads its headers from the first PeHeaderReadSize bytes
+    // only; a file it would read no archive from is no bundle.
+    const std::string outOfReach = "the launcher " + Show(launcher) +
+                                   " would not find an archive appended to it (its PE headers must end within its "
+                                   "first " +
+                                   std::to_string(PeHeaderReadSize) + " bytes)";
+    const std::uint64_t outputSize = image.size() + padding + archiveLength + TrailerSize;
+    if (FoundByLauncher(static_cast<std::int64_t>(outputSize), image.data(), image.size(),
+                        MakeTrailer(archiveLength)) != archiveLength) {
+        return Refuse(BundleResult::ArchiveOutOfReach, outOfReach);
+    }
     // A checksum that was set is kept right; one that was 0 stays 0.
     const bool updateChecksum = pe.checksum != 0;
     if (updateChecksum) {
@@ -254,6 +296,10 @@ BundleOutcome BundleLauncher(const fs::path& launcher, const fs::path& archive, 
     out.close();
     if (!out) {
         return writeFailed();
+    }
+    // What was written, read back as the launcher reads its own file.
+    if (FoundByLauncher(temp.Path()) != archiveLength) {
+        return Refuse(BundleResult::ArchiveOutOfReach, outOfReach);
     }
 
     // Executable if the launcher was (on hosts where that is a bit).

@@ -18,8 +18,9 @@ enum class BundleResult : int {
     AlreadyBundled = 6,  // the launcher ends in a valid trailer
     OutputIsInput = 7,   // the output path names an input
     NotPe = 8,
-    SignedLauncher = 9,  // bundle first, sign after
-    WriteFailed = 11,    // the output could not be written or put in place
+    SignedLauncher = 9,      // bundle first, sign after
+    ArchiveOutOfReach = 10,  // the launcher would not find the archive in the output
+    WriteFailed = 11,        // the output could not be written or put in place
 };
 
 struct BundleOutcome {
