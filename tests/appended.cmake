@@ -24,13 +24,15 @@ add_custom_command(OUTPUT ${PIVRA_SIGNER_DIR}/signer.pem ${PIVRA_SIGNER_DIR}/sig
 # parallel build would sign with one key and verify with the other's CA.
 add_custom_target(test_signer DEPENDS ${PIVRA_SIGNER_DIR}/signer.pem ${PIVRA_SIGNER_DIR}/signer.key
                                       ${PIVRA_SIGNER_DIR}/ca.pem ${PIVRA_SIGNER_DIR}/ca.der)
+# Signs <UNSIGNED> into <SIGNED> with the test signer, whose CA the prefix trusts.
+set(pivra_test_sign_command osslsigncode sign -certs ${PIVRA_SIGNER_DIR}/signer.pem -key ${PIVRA_SIGNER_DIR}/signer.key
+    -h sha256 -n "Pivra Suite Messaging" -in <UNSIGNED> -out <SIGNED>)
 set(PIVRA_SIGNED_BUNDLED_LAUNCHER ${CMAKE_CURRENT_BINARY_DIR}/PivraSuiteMessaging-bundled-signed.exe)
 pivra_bundle_launcher(signed_bundled_launcher
   LAUNCHER ${PIVRA_LAUNCHER}
   ARCHIVE ${PIVRA_SUITE_ZIP}
   OUTPUT ${PIVRA_SIGNED_BUNDLED_LAUNCHER}
-  SIGN_COMMAND osslsigncode sign -certs ${PIVRA_SIGNER_DIR}/signer.pem -key ${PIVRA_SIGNER_DIR}/signer.key
-               -h sha256 -n "Pivra Suite Messaging" -in <UNSIGNED> -out <SIGNED>
+  SIGN_COMMAND ${pivra_test_sign_command}
   DEPENDS fixture_suite_zip test_signer ${PIVRA_SIGNER_DIR}/signer.pem ${PIVRA_SIGNER_DIR}/signer.key)
 # And with a tool that signs in place (as signtool does), here osslsigncode
 # wrapped so.
@@ -76,8 +78,7 @@ pivra_bundle_launcher(signed_stored_bundled_launcher
   LAUNCHER ${PIVRA_LAUNCHER}
   ARCHIVE ${PIVRA_STORED_SUITE_ZIP}
   OUTPUT ${PIVRA_SIGNED_STORED_LAUNCHER}
-  SIGN_COMMAND osslsigncode sign -certs ${PIVRA_SIGNER_DIR}/signer.pem -key ${PIVRA_SIGNER_DIR}/signer.key
-               -h sha256 -n "Pivra Suite Messaging" -in <UNSIGNED> -out <SIGNED>
+  SIGN_COMMAND ${pivra_test_sign_command}
   DEPENDS stored_suite_zip test_signer ${PIVRA_SIGNER_DIR}/signer.pem ${PIVRA_SIGNER_DIR}/signer.key)
 set(PIVRA_TAMPERED_LAUNCHER ${CMAKE_CURRENT_BINARY_DIR}/PivraSuiteMessaging-bundled-stored-signed-tampered.exe)
 add_custom_command(OUTPUT ${PIVRA_TAMPERED_LAUNCHER}

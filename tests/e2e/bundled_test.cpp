@@ -110,6 +110,19 @@ protected:
         // Long enough to see the installing status whatever the polling.
         SetEnvironmentVariableW(L"PIVRA_STANDIN_TAR_DELAY_MS", L"600");
     }
+    // Each row starts with no record, request or tool run, and with an older
+    // suite in place when it asks for one, so that a real reinstall shows.
+    static void StartRow(bool suiteThere)
+    {
+        RemoveSuite();
+        ClearRecord();
+        ClearServerLog();
+        DeleteFileW(StandinLog().c_str());
+        if (suiteThere) {
+            ASSERT_TRUE(InstallFixtureSuite());
+            WriteBytes(SuiteExePath(), "an older suite");
+        }
+    }
     void TearDown() override
     {
         SetEnvironmentVariableW(L"PIVRA_STANDIN_TAR_DELAY_MS", nullptr);
@@ -134,14 +147,9 @@ TEST_F(BundledLauncher, InstallsOfflineWithoutAskingAlsoOverAnInstalledSuite)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        RemoveSuite();
-        ClearRecord();
-        ClearServerLog();
-        DeleteFileW(StandinLog().c_str());
-        if (row.suiteThere) {
-            // Something else stands there, so a real reinstall shows.
-            ASSERT_TRUE(InstallFixtureSuite());
-            WriteBytes(SuiteExePath(), "an older suite");
+        StartRow(row.suiteThere);
+        if (HasFatalFailure()) {
+            return;
         }
 
         LauncherRun run = StartLauncherAt(row.launcher);
@@ -193,13 +201,9 @@ TEST_F(BundledLauncher, SignedLauncherRefusesWhatItsSignatureDoesNotCover)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        RemoveSuite();
-        ClearRecord();
-        ClearServerLog();
-        DeleteFileW(StandinLog().c_str());
-        if (row.suiteThere) {
-            ASSERT_TRUE(InstallFixtureSuite());
-            WriteBytes(SuiteExePath(), "an older suite");
+        StartRow(row.suiteThere);
+        if (HasFatalFailure()) {
+            return;
         }
         const std::set<std::wstring> tempBefore = FolderNames(TempFolder());
         const std::set<std::wstring> programsBefore = FolderNames(UserProgramsFolder());
