@@ -26,11 +26,6 @@ std::wstring SystemFolder()
     return system;
 }
 
-std::wstring SystemTar()
-{
-    return SystemFolder() + L"\\tar.exe";
-}
-
 // Where the tools unpack: inside the staging folder, never the Programs folder.
 std::wstring Unpacked()
 {
@@ -45,7 +40,7 @@ void SetControl(const wchar_t* name, const wchar_t* value)
 // A tool's log line: its command line, then the folder it ran in.
 std::wstring ExpectedTarRun(const std::wstring& archive)
 {
-    return L"tar\t\"" + SystemTar() + L"\" -xf \"" + archive + L"\" -C \"" + Unpacked() + L"\"\t" + SystemFolder();
+    return L"tar\t\"" + SystemTarPath() + L"\" -xf \"" + archive + L"\" -C \"" + Unpacked() + L"\"\t" + SystemFolder();
 }
 
 std::wstring ExpectedPowerShellRun(const std::wstring& archive)
@@ -76,8 +71,8 @@ protected:
     }
     void TearDown() override
     {
-        if (FileExists(SystemTar() + L".away")) {
-            MoveFileExW((SystemTar() + L".away").c_str(), SystemTar().c_str(), MOVEFILE_REPLACE_EXISTING);
+        if (FileExists(SystemTarPath() + L".away")) {
+            MoveFileExW((SystemTarPath() + L".away").c_str(), SystemTarPath().c_str(), MOVEFILE_REPLACE_EXISTING);
         }
         SetServerMode("ok");
         RemoveSuite();
@@ -365,8 +360,9 @@ TEST_F(Install, UnpackTriesTarThenPowerShell)
         ASSERT_NE(CopyFileW(SuiteZipPath().c_str(), archive.c_str(), FALSE), FALSE);
         DeleteFileW(StandinLog().c_str());
         if (!row.tarPresent) {
-            ASSERT_NE(MoveFileExW(SystemTar().c_str(), (SystemTar() + L".away").c_str(), MOVEFILE_REPLACE_EXISTING),
-                      FALSE);
+            ASSERT_NE(
+                MoveFileExW(SystemTarPath().c_str(), (SystemTarPath() + L".away").c_str(), MOVEFILE_REPLACE_EXISTING),
+                FALSE);
         }
         SetControl(L"PIVRA_STANDIN_TAR_EXIT", row.tarExit);
         SetControl(L"PIVRA_STANDIN_TAR_EXTRACT", row.tarExtract);
@@ -380,7 +376,7 @@ TEST_F(Install, UnpackTriesTarThenPowerShell)
             EXPECT_EQ(runs[i], tool == L"tar" ? ExpectedTarRun(archive) : ExpectedPowerShellRun(archive)) << row.what;
         }
         if (!row.tarPresent) {
-            MoveFileExW((SystemTar() + L".away").c_str(), SystemTar().c_str(), MOVEFILE_REPLACE_EXISTING);
+            MoveFileExW((SystemTarPath() + L".away").c_str(), SystemTarPath().c_str(), MOVEFILE_REPLACE_EXISTING);
         }
     }
     DeleteFileW(archive.c_str());
