@@ -5,6 +5,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -181,9 +182,17 @@ LauncherRun StartLauncherAt(const std::wstring& path)
     LauncherRun run;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
-    std::wstring commandLine = L"\"" + path + L"\"";
-    run.started = CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                 &startup, &run.info) != FALSE;
+    // Wine now and then fails a CreateProcessW at once with an internal error
+    // (1359); such a start is taken once more, and said so.
+    for (int attempt = 0; attempt < 2 && !run.started; ++attempt) {
+        std::wstring commandLine = L"\"" + path + L"\"";
+        run.started = CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                     &startup, &run.info) != FALSE;
+        if (!run.started) {
+            (void)std::fprintf(stderr, "starting %ls failed with error %lu\n", path.c_str(), GetLastError());
+            Sleep(200);
+        }
+    }
     return run;
 }
 
