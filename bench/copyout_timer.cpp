@@ -9,6 +9,11 @@
 // Times the launcher's first install from a zip (UnpackArchive: staging, tar,
 // the move into place, the clean-up) against one bare tar run straight into
 // the Programs folder, and prints "bare_seconds=... unpack_seconds=...".
+//   copyout_timer reinstall <zip> <files>
+// Times a reinstall over an install that holds that many small files of the
+// user's (carried over), and over one that holds none, then the removal of
+// the earlier install once the suite would run; prints "files=...
+// bare_reinstall_seconds=... reinstall_seconds=... leftovers_seconds=...".
 #include <windows.h>
 #include <psapi.h>
 #include <shlwapi.h>
@@ -19,6 +24,7 @@
 
 #include "acquire/appended.h"
 #include "install/run_hidden.h"
+#include "install/staging.h"
 #include "install/unpack.h"
 #include "launcher/layout.h"
 
@@ -110,10 +116,57 @@ int TimeUnpack(const std::wstring& zip)
     return 0;
 }
 
+// One reinstall over the installed suite; its seconds, or negative on failure.
+double TimeReinstall(const std::wstring& zip, LARGE_INTEGER& end)
+{
+    LARGE_INTEGER start = {};
+    QueryPerformanceCounter(&start);
+    const bool done = UnpackArchive(zip);
+    QueryPerformanceCounter(&end);
+    return done ? Seconds(start, end) : -1.0;
+}
+
+int TimeReinstalls(const std::wstring& zip, unsigned long files)
+{
+    ClearBothRuns();
+    RemoveInstallLeftovers();
+    LARGE_INTEGER end = {};
+    if (!UnpackArchive(zip) || TimeReinstall(zip, end) < 0) {
+        return 1;
+    }
+    RemoveInstallLeftovers();
+    const double bare = TimeReinstall(zip, end);
+    RemoveInstallLeftovers();
+    const std::wstring userFolder = InstallDir() + L"\\user";
+    CreateDirectoryW(userFolder.c_str(), nullptr);
+    for (unsigned long i = 0; i < files; ++i) {
+        const std::wstring name = userFolder + L"\\file" + std::to_wstring(i) + L".txt";
+        HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(file, "user data", 9, &written, nullptr);
+        CloseHandle(file);
+    }
+    const double reinstall = TimeReinstall(zip, end);
+    LARGE_INTEGER removed = {};
+    RemoveInstallLeftovers();
+    QueryPerformanceCounter(&removed);
+    const bool kept = PathFileExistsW((userFolder + L"\\file0.txt").c_str()) != FALSE;
+    if (bare < 0 || reinstall < 0 || !kept) {
+        (void)std::fwprintf(stderr, L"copyout_timer: a reinstall failed or lost the user's files\n");
+        return 1;
+    }
+    (void)std::printf("files=%lu bare_reinstall_seconds=%.4f reinstall_seconds=%.4f leftovers_seconds=%.4f\n", files,
+                      bare, reinstall, Seconds(end, removed));
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc == 4 && std::wstring(argv[1]) == L"reinstall") {
+        return TimeReinstalls(argv[2], std::wcstoul(argv[3], nullptr, 10));
+    }
     if (argc == 3 && std::wstring(argv[1]) == L"unpack") {
         return TimeUnpack(argv[2]);
     }

@@ -75,6 +75,13 @@ struct OwnedMutexTraits {
     }
 };
 
+// A search begun by FindFirstFileExW.
+struct FindHandleTraits {
+    using Type = HANDLE;
+    static Type Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Type value) { FindClose(value); }
+};
+
 struct InternetHandleTraits {
     using Type = HINTERNET;
     static Type Invalid() { return nullptr; }
@@ -97,6 +104,7 @@ struct ComTraits {
 using FileHandle = UniqueHandle<FileHandleTraits>;      // CreateFileW
 using KernelHandle = UniqueHandle<KernelHandleTraits>;  // processes and threads
 using OwnedMutex = UniqueHandle<OwnedMutexTraits>;
+using FindHandle = UniqueHandle<FindHandleTraits>;
 using InternetHandle = UniqueHandle<InternetHandleTraits>;
 using CoTaskString = UniqueHandle<CoTaskStringTraits>;
 template <typename Interface>

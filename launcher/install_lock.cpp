@@ -12,9 +12,13 @@ std::wstring InstallLockName()
 bool TakeInstallLock(OwnedMutex& lock)
 {
     const std::wstring name = InstallLockName();
-    KernelHandle mutex(CreateMutexW(nullptr, FALSE, name.c_str()));
+    const HANDLE made = CreateMutexW(nullptr, FALSE, name.c_str());
+    const DWORD error = GetLastError();
+    KernelHandle mutex(made);
     if (!mutex.Valid()) {
-        return true;  // no lock to be had: go on alone rather than never install
+        // An elevated launcher's lock denies a normal one access: it is at
+        // work. Any other failure: go on alone rather than never install.
+        return error != ERROR_ACCESS_DENIED;
     }
     // An abandoned lock is ours too: its holder was cut off, and what it
     // left is cleared by the install that follows.

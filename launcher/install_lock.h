@@ -10,7 +10,8 @@
 std::wstring InstallLockName();
 
 // Takes the install lock into lock, owned by this thread; false when another
-// launcher holds it. A lock that cannot be made at all leaves lock empty and
-// gives true. It dies with its process, so a launcher that was killed never
+// launcher holds it, or when the lock is there but denies this launcher
+// access (an elevated launcher's). A lock that cannot be made at all leaves
+// lock empty and gives true. It dies with its process, so a launcher that was killed never
 // blocks the next one.
 bool TakeInstallLock(OwnedMutex& lock);

@@ -8,6 +8,7 @@
 #include "acquire/appended.h"
 #include "acquire/download.h"
 #include "install/shortcuts.h"
+#include "install/staging.h"
 #include "install/unpack.h"
 #include "launcher/handle.h"
 #include "launcher/install_lock.h"
@@ -16,6 +17,23 @@
 #include "ui/dialogs.h"
 #include "ui/progress.h"
 #include "ui/texts.h"
+
+namespace {
+
+// What earlier installs left beside the suite goes once the suite runs, so
+// nobody waits for it; never while another launcher is at work.
+void RemoveLeftoversOnceStarted()
+{
+    if (StagingFoldersIn(UserProgramsFolder()).empty()) {
+        return;
+    }
+    OwnedMutex lock;
+    if (TakeInstallLock(lock)) {
+        RemoveInstallLeftovers();
+    }
+}
+
+}  // namespace
 
 // NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): the SDK's names are Hungarian.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/, int /*showCommand*/)
@@ -30,6 +48,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     // otherwise an installed suite starts at once, without any lock.
     if (!carriesArchive && PathFileExistsW(SuiteExePath().c_str()) != FALSE) {
         LaunchSuite();
+        RemoveLeftoversOnceStarted();
         return 0;
     }
     // Another place's launcher, or a second start of this one, may be at work
@@ -47,9 +66,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
         ReportFailure(FailUnpack);
         return 1;
     }
+    // A start cut off between the two moves of a reinstall left the earlier
+    // install set aside: it is the installed suite again.
+    RestoreEarlierInstall();
     // No archive after all, or the launcher that held the lock installed it.
     if (archive.empty() && PathFileExistsW(SuiteExePath().c_str()) != FALSE) {
         LaunchSuite();
+        RemoveLeftoversOnceStarted();
         return 0;
     }
     if (!archive.empty()) {
@@ -77,5 +100,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
     CreateShortcuts();
     CloseProgressWindow();
     LaunchSuite();
+    RemoveLeftoversOnceStarted();
     return 0;
 }

@@ -72,6 +72,15 @@ void PumpMessages()
     }
 }
 
+void WaitPumping(DWORD milliseconds)
+{
+    const ULONGLONG deadline = GetTickCount64() + milliseconds;
+    for (ULONGLONG now = GetTickCount64(); now < deadline; now = GetTickCount64()) {
+        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        PumpMessages();
+    }
+}
+
 void CloseProgressWindow()
 {
     if (MainWindow != nullptr) {

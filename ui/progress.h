@@ -22,6 +22,8 @@ void CreateProgressWindow(HINSTANCE instance);
 void SetStatus(const wchar_t* text);
 // Dispatches every pending message of the thread; never waits.
 void PumpMessages();
+// Waits about that long, dispatching the thread's messages as they come.
+void WaitPumping(DWORD milliseconds);
 // Destroys the window if there is one; both handles are null afterwards.
 void CloseProgressWindow();
 // Swallows WM_CLOSE, so the install cannot be cut off half-way.

@@ -149,6 +149,11 @@ void RemoveSuite()
 {
     std::error_code ignored;
     std::filesystem::remove_all(InstallDir(), ignored);
+    for (const auto& entry : std::filesystem::directory_iterator(UserProgramsFolder(), ignored)) {
+        if (entry.path().filename().wstring().rfind(L"Pivra Suite All In One.installing", 0) == 0) {
+            std::filesystem::remove_all(entry.path(), ignored);
+        }
+    }
     std::filesystem::remove_all(KnownFolderPath(FOLDERID_Programs) + StartMenuFolderName, ignored);
     DeleteFileW(TempArchivePath().c_str());
 }
@@ -177,7 +182,12 @@ LauncherRun StartLauncher()
     return StartLauncherAt(LauncherPath());
 }
 
-LauncherRun StartLauncherAt(const std::wstring& path)
+LauncherRun StartScanner(const std::wstring& folder, DWORD holdMs)
+{
+    return StartLauncherAt(PIVRA_BENCHCTL_PATH, L" hold \"" + folder + L"\" " + std::to_wstring(holdMs));
+}
+
+LauncherRun StartLauncherAt(const std::wstring& path, const std::wstring& arguments)
 {
     LauncherRun run;
     STARTUPINFOW startup = {};
@@ -185,7 +195,7 @@ LauncherRun StartLauncherAt(const std::wstring& path)
     // Wine now and then fails a CreateProcessW at once with an internal error
     // (1359); such a start is taken once more, and said so.
     for (int attempt = 0; attempt < 2 && !run.started; ++attempt) {
-        std::wstring commandLine = L"\"" + path + L"\"";
+        std::wstring commandLine = L"\"" + path + L"\"" + arguments;
         run.started = CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                      &startup, &run.info) != FALSE;
         if (!run.started) {

@@ -56,16 +56,22 @@ bool WaitForRecord(SuiteRecord& record, DWORD timeoutMs);
 
 // Puts the fixture suite at SuiteExePath() (folders made as needed).
 bool InstallFixtureSuite();
-// Removes the suite's folder, the Start menu folder and the temp archive.
+// Removes the suite's folder, its staging folders, the Start menu folder and
+// the temp archive.
 void RemoveSuite();
 
 // Ends every process of this prefix started from a program of that name, as
 // a power cut would: nothing of theirs runs on.
 void KillProcessesNamed(const wchar_t* exeName);
 
+// Plays a virus scanner in a process of its own: holds the folder open,
+// without delete sharing, from the moment it appears, for holdMs (0: until
+// FinishLauncher ends it). It exits with 0 once it has held it that long.
+LauncherRun StartScanner(const std::wstring& folder, DWORD holdMs);
+
 LauncherRun StartLauncher();
 // The same for a launcher file elsewhere (a bundled one, a copy in Downloads).
-LauncherRun StartLauncherAt(const std::wstring& path);
+LauncherRun StartLauncherAt(const std::wstring& path, const std::wstring& arguments = L"");
 // Waits for the launcher to end, recording its top-level windows meanwhile;
 // gives its exit code, or -1 when it had to be killed after the timeout.
 int FinishLauncher(LauncherRun& run, DWORD timeoutMs = LaunchTimeoutMs);

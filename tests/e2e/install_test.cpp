@@ -1,6 +1,8 @@
 // The install road of the real launcher, and the unpacking step on its own,
 // with the bench's HTTPS server and the tar/PowerShell stand-ins.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -10,7 +12,10 @@
 #include <vector>
 
 #include "e2e/driver.h"
+#include "install/staging.h"
 #include "install/unpack.h"
+#include "launcher/install_lock.h"
+#include "launcher/launch.h"
 #include "launcher/layout.h"
 #include "ui/texts.h"
 
@@ -26,10 +31,16 @@ std::wstring SystemFolder()
     return system;
 }
 
+// The staging folder, beside the suite's folder in the Programs folder.
+std::wstring Staging()
+{
+    return UserProgramsFolder() + L"\\Pivra Suite All In One.installing";
+}
+
 // Where the tools unpack: inside the staging folder, never the Programs folder.
 std::wstring Unpacked()
 {
-    return StagingFolderIn(UserProgramsFolder()) + L"\\unpacked";
+    return Staging() + L"\\unpacked";
 }
 
 void SetControl(const wchar_t* name, const wchar_t* value)
@@ -115,7 +126,42 @@ protected:
         EXPECT_TRUE(ReadBytes(SuiteExePath()) == ReadBytes(FixtureSuitePath())) << what;
         EXPECT_EQ(ShortcutNames(), PlaceShortcutNames()) << what;
         EXPECT_EQ(ServerRequests().size(), 1U) << what << ": one GET in all";
-        EXPECT_FALSE(std::filesystem::exists(StagingFolderIn(UserProgramsFolder()))) << what;
+        EXPECT_FALSE(std::filesystem::exists(Staging())) << what;
+    }
+    // The failure box (the question may linger a moment while it goes);
+    // null after the timeout, the launcher then ended.
+    static HWND WaitForFailureBox(LauncherRun& run, const wchar_t* caption, DWORD timeoutMs = LaunchTimeoutMs)
+    {
+        const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+        while (GetTickCount64() < deadline) {
+            HWND candidate = WaitForWindow(L"#32770", caption, 200);
+            if (candidate != nullptr && GetDlgItem(candidate, IDOK) != nullptr && !BoxText(candidate).empty()) {
+                return candidate;
+            }
+        }
+        FinishLauncher(run, 0);  // a launcher left behind would hold CTest's output open
+        return nullptr;
+    }
+    // Probes the progress window 8 times, asking it to close each time; how
+    // many probes it answered within 400 ms while staying open.
+    static int ProbeWindow(HWND progress)
+    {
+        int answered = 0;
+        ULONGLONG slowest = 0;
+        for (int probe = 0; probe < 8; ++probe) {
+            const ULONGLONG before = GetTickCount64();
+            DWORD_PTR result = 0;
+            if (SendMessageTimeoutW(progress, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 400, &result) != 0) {
+                ++answered;
+            }
+            slowest = std::max(slowest, GetTickCount64() - before);
+            PostMessageW(progress, WM_CLOSE, 0, 0);
+            PostMessageW(progress, WM_SYSCOMMAND, SC_CLOSE, 0);
+            Sleep(150);
+            EXPECT_NE(IsWindow(progress), FALSE) << "the window was closed during the install";
+        }
+        std::printf("window answered %d of 8 probes, slowest %llu ms\n", answered, slowest);
+        return answered;
     }
     // Between two launchers' runs in one test: nothing installed again.
     static void StartAfresh()
@@ -207,18 +253,7 @@ TEST_F(Install, FailuresEndInTheirBoxWithExitCodeOne)
             SetControl(L"PIVRA_STANDIN_TAR_EXIT", row.toolsFail ? L"1" : nullptr);
             SetControl(L"PIVRA_STANDIN_POWERSHELL_EXIT", row.toolsFail ? L"1" : nullptr);
             LauncherRun run = StartAndAnswerYes(launcher);
-            HWND box = nullptr;
-            const ULONGLONG deadline = GetTickCount64() + LaunchTimeoutMs;
-            while (box == nullptr && GetTickCount64() < deadline) {
-                HWND candidate = WaitForWindow(L"#32770", caption, 200);
-                // The question may linger a moment while it is destroyed.
-                if (candidate != nullptr && GetDlgItem(candidate, IDOK) != nullptr && !BoxText(candidate).empty()) {
-                    box = candidate;
-                }
-            }
-            if (box == nullptr) {
-                FinishLauncher(run, 0);  // ended now: a launcher left behind would hold CTest's output open
-            }
+            HWND box = WaitForFailureBox(run, caption);
             ASSERT_NE(box, nullptr) << launcher.key << ", " << row.serverMode << ": no failure box";
             EXPECT_EQ(BoxText(box), std::wstring(row.message) + DownloadInsteadSuffix()) << row.serverMode;
             EXPECT_EQ(FindWindowW(L"PivraSuiteLauncher", nullptr), nullptr) << "progress window still open";
@@ -233,7 +268,7 @@ TEST_F(Install, FailuresEndInTheirBoxWithExitCodeOne)
                 // Both tools wrote the whole suite before they failed: none of it
                 // may pass for an install on the next start.
                 EXPECT_FALSE(std::filesystem::exists(InstallDir())) << "a failed unpack left the suite's folder";
-                EXPECT_FALSE(std::filesystem::exists(StagingFolderIn(UserProgramsFolder())));
+                EXPECT_FALSE(std::filesystem::exists(Staging()));
             }
             EXPECT_TRUE(ShortcutNames().empty()) << row.serverMode;
         }
@@ -315,23 +350,89 @@ TEST_F(Install, WindowAnswersAndStaysWhileAToolRuns)
         Sleep(20);
     }
     ASSERT_EQ(std::wstring(text), StatusInstalling);
-    int answered = 0;
-    ULONGLONG slowest = 0;
-    for (int probe = 0; probe < 8; ++probe) {
-        const ULONGLONG before = GetTickCount64();
-        DWORD_PTR result = 0;
-        if (SendMessageTimeoutW(progress, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 400, &result) != 0) {
-            ++answered;
-        }
-        slowest = std::max(slowest, GetTickCount64() - before);
-        PostMessageW(progress, WM_CLOSE, 0, 0);
-        PostMessageW(progress, WM_SYSCOMMAND, SC_CLOSE, 0);
-        Sleep(150);
-        EXPECT_NE(IsWindow(progress), FALSE) << "the window was closed during the install";
-    }
-    std::printf("window answered %d of 8 probes, slowest %llu ms\n", answered, slowest);
-    EXPECT_EQ(answered, 8);
+    EXPECT_EQ(ProbeWindow(progress), 8);
     EXPECT_EQ(FinishLauncher(run), 0);
+}
+
+TEST_F(Install, AScannerHoldingTheNewSuiteIsOutwaited)
+{
+    const StandinTar standinTar;  // tar pauses halfway, so the scanner is there first
+    SetControl(L"PIVRA_STANDIN_TAR_PAUSE_AFTER", L"3");
+    SetControl(L"PIVRA_STANDIN_TAR_PAUSE_MS", L"500");
+    const std::wstring newSuite = Unpacked() + L"\\Pivra Suite All In One";
+    // Held for 8 s: the install waits it out, its window answering.
+    LauncherRun scanner = StartScanner(newSuite, 8000);
+    LauncherRun run = StartAndAnswerYes();
+    HWND progress = WaitForWindow(L"PivraSuiteLauncher", Caption, LaunchTimeoutMs);
+    ASSERT_TRUE(WaitForStandinLine(L"tar\tpaused"));
+    Sleep(1500);
+    EXPECT_EQ(ProbeWindow(progress), 8);
+    EXPECT_EQ(FinishLauncher(run), 0);
+    EXPECT_EQ(FinishLauncher(scanner, 10000), 0) << "the scanner never held the new suite";
+    ExpectOneWholeInstall("held for 8 s");
+
+    // Held for good: the unpack box once the moves give up, nothing in place.
+    StartAfresh();
+    scanner = StartScanner(newSuite, 0);
+    run = StartAndAnswerYes();
+    const ULONGLONG started = GetTickCount64();
+    HWND box = WaitForFailureBox(run, Caption, MoveRetryLimitMs + 30000);
+    const ULONGLONG waited = GetTickCount64() - started;
+    FinishLauncher(scanner, 0);
+    ASSERT_NE(box, nullptr) << "no failure box";
+    EXPECT_GE(waited, MoveRetryLimitMs - 1000);
+    EXPECT_EQ(BoxText(box), std::wstring(FailUnpack) + DownloadInsteadSuffix());
+    EXPECT_FALSE(std::filesystem::exists(InstallDir()));
+    AnswerBox(box, IDOK);
+    EXPECT_EQ(FinishLauncher(run), 1);
+    // Once it lets go, the next start installs whole.
+    SetControl(L"PIVRA_STANDIN_TAR_PAUSE_AFTER", nullptr);
+    ClearServerLog();
+    run = StartAndAnswerYes();
+    EXPECT_EQ(FinishLauncher(run), 0);
+    ExpectOneWholeInstall("after a scanner held it for good");
+}
+
+TEST_F(Install, ACutBetweenTheMovesLeavesTheEarlierInstallToStart)
+{
+    // The earlier install, with a user's plugin, set aside; no suite folder.
+    ASSERT_TRUE(InstallFixtureSuite());
+    CreateDirectoryW((InstallDir() + L"\\plugins").c_str(), nullptr);
+    WriteBytes(InstallDir() + L"\\plugins\\mine.dll", "the user's");
+    CreateDirectoryW(Staging().c_str(), nullptr);
+    ASSERT_NE(MoveFileExW(InstallDir().c_str(), (Staging() + L"\\previous").c_str(), 0), FALSE);
+
+    LauncherRun run = StartLauncher();
+    EXPECT_EQ(FinishLauncher(run), 0);
+    EXPECT_TRUE(run.windowTitles.empty()) << "it showed " << run.windowTitles.front();
+    SuiteRecord record;
+    ASSERT_TRUE(WaitForRecord(record, 10000)) << "the earlier install was not started";
+    EXPECT_EQ(record.arguments, L"--place messages");
+    EXPECT_EQ(ReadBytes(InstallDir() + L"\\plugins\\mine.dll"), "the user's");
+    EXPECT_TRUE(ServerRequests().empty());
+    EXPECT_FALSE(std::filesystem::exists(Staging()));
+}
+
+TEST_F(Install, ALockThatDeniesAccessIsALauncherAtWork)
+{
+    // A lock owned by another principal and open to it alone, as an elevated
+    // launcher's answers a normal one: access denied. (Windows would want a
+    // privilege to make it so; Wine does not.)
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_NE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:SYD:(A;;GA;;;SY)", SDDL_REVISION_1, &descriptor,
+                                                                   nullptr),
+              FALSE);
+    SECURITY_ATTRIBUTES attributes = {static_cast<DWORD>(sizeof(attributes)), descriptor, FALSE};
+    HANDLE lock = CreateMutexW(&attributes, TRUE, InstallLockName().c_str());
+    LocalFree(descriptor);
+    ASSERT_NE(lock, nullptr);
+    ASSERT_EQ(OpenMutexW(SYNCHRONIZE, FALSE, InstallLockName().c_str()), nullptr) << "the lock lets anyone in";
+    LauncherRun run = StartLauncher();
+    EXPECT_EQ(FinishLauncher(run, 30000), 0);
+    EXPECT_TRUE(run.windowTitles.empty()) << "it showed " << run.windowTitles.front();
+    EXPECT_TRUE(ServerRequests().empty());
+    ReleaseMutex(lock);
+    CloseHandle(lock);
 }
 
 TEST_F(Install, UnpackTriesTarThenPowerShell)
@@ -387,46 +488,86 @@ TEST_F(Install, UnpackChangesNothingButTheSuitesFolder)
     const std::wstring programs = UserProgramsFolder();
     const std::wstring otherApp = programs + L"\\OtherApp";
     const std::wstring otherSettings = otherApp + L"\\settings.ini";
+    const std::wstring setAside = Staging() + L"\\previous";
     const std::wstring archive = TempArchivePath();
+    // A user's plugin and settings, and a file of the older version: none
+    // of them in the archive.
+    const wchar_t* const kept[] = {L"\\plugins\\mine.dll", L"\\settings.ini", L"\\readme.txt"};
+    enum class Earlier { Installed, Running, SetAside, SetAsideHeld, LeftoverHeld };
     struct Row {
         const char* what;
         std::wstring zip;
-        bool heldOpen;  // the installed suite's program is in use
+        Earlier earlier;
         bool expected;
     };
     // The stray archive also holds OtherApp\settings.ini and /evil-abs.txt.
     const Row rows[] = {
-        {"entries beside the suite's folder", StraySuiteZipPath(), false, true},
-        {"over an install", SuiteZipPath(), false, true},
-        {"over an install in use", SuiteZipPath(), true, false},
+        {"entries beside the suite's folder", StraySuiteZipPath(), Earlier::Installed, true},
+        {"over an install", SuiteZipPath(), Earlier::Installed, true},
+        {"over a running install", SuiteZipPath(), Earlier::Running, false},
+        {"after a cut between the moves", SuiteZipPath(), Earlier::SetAside, true},
+        {"a leftover staging folder held open", SuiteZipPath(), Earlier::LeftoverHeld, true},
+        {"a set-aside install that can't be put back", SuiteZipPath(), Earlier::SetAsideHeld, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         RemoveSuite();
+        ClearRecord();
         ASSERT_TRUE(InstallFixtureSuite());
-        WriteBytes(SuiteExePath(), "an older suite");
-        WriteBytes(InstallDir() + L"\\stale.txt", "of the older suite");
+        CreateDirectoryW((InstallDir() + L"\\plugins").c_str(), nullptr);
+        for (const wchar_t* file : kept) {
+            WriteBytes(InstallDir() + file, "kept");
+        }
         CreateDirectoryW(otherApp.c_str(), nullptr);
         WriteBytes(otherSettings, "another program's own");
         ASSERT_NE(CopyFileW(row.zip.c_str(), archive.c_str(), FALSE), FALSE);
-        // As a running program's image is held: no writing, no deleting.
-        HANDLE held = row.heldOpen ? CreateFileW(SuiteExePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                 OPEN_EXISTING, 0, nullptr)
-                                   : INVALID_HANDLE_VALUE;
+        SuiteRecord record;
+        if (row.earlier == Earlier::Running) {
+            // Started from its folder as the launcher starts it, and kept running.
+            SetEnvironmentVariableW(L"PIVRA_FIXTURE_STAY_MS", L"60000");
+            LaunchSuite();
+            SetEnvironmentVariableW(L"PIVRA_FIXTURE_STAY_MS", nullptr);
+            ASSERT_TRUE(WaitForRecord(record, 10000)) << "the suite did not start";
+        } else {
+            WriteBytes(SuiteExePath(), "an older suite");
+        }
+        if (row.earlier == Earlier::SetAside || row.earlier == Earlier::SetAsideHeld) {
+            CreateDirectoryW(Staging().c_str(), nullptr);
+            ASSERT_NE(MoveFileExW(InstallDir().c_str(), setAside.c_str(), 0), FALSE);
+        } else if (row.earlier == Earlier::LeftoverHeld) {
+            CreateDirectoryW(Unpacked().c_str(), nullptr);
+        }
+        // Played by this process: a scanner that holds a folder, without delete sharing.
+        const std::wstring heldFolder = row.earlier == Earlier::SetAsideHeld   ? setAside
+                                        : row.earlier == Earlier::LeftoverHeld ? Staging()
+                                                                               : L"";
+        HANDLE held = CreateFileW(heldFolder.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        const ULONGLONG started = GetTickCount64();
         EXPECT_EQ(UnpackArchive(archive), row.expected);
+        const ULONGLONG took = GetTickCount64() - started;
         if (held != INVALID_HANDLE_VALUE) {
             CloseHandle(held);
         }
+        if (row.earlier == Earlier::Running) {
+            EXPECT_LT(took, 5000U) << "a running suite was waited for";
+            KillProcessesNamed(L"PivraSuite.exe");
+        }
+        // The earlier install is where it was, whole; or in the new one, with
+        // everything it held that the archive lacks.
+        const std::wstring earlier = row.earlier == Earlier::SetAsideHeld ? setAside : InstallDir();
+        for (const wchar_t* file : kept) {
+            EXPECT_EQ(ReadBytes(earlier + file), "kept") << file;
+        }
+        EXPECT_EQ(std::filesystem::exists(InstallDir() + L"\\icons"), row.expected);
         if (row.expected) {
             EXPECT_TRUE(ReadBytes(SuiteExePath()) == ReadBytes(FixtureSuitePath()));
-            EXPECT_FALSE(FileExists(InstallDir() + L"\\stale.txt")) << "the older install was not replaced whole";
-        } else {
-            EXPECT_EQ(ReadBytes(SuiteExePath()), "an older suite") << "the older install was not kept whole";
-            EXPECT_TRUE(FileExists(InstallDir() + L"\\stale.txt"));
         }
+        RemoveInstallLeftovers();
+        EXPECT_EQ(std::filesystem::exists(Staging()), row.earlier == Earlier::SetAsideHeld);
+        EXPECT_FALSE(std::filesystem::exists(Staging() + L".2"));
         EXPECT_EQ(ReadBytes(otherSettings), "another program's own");
         EXPECT_FALSE(std::filesystem::exists(programs + L"\\evil-abs.txt"));
-        EXPECT_FALSE(std::filesystem::exists(StagingFolderIn(programs)));
         std::error_code ignored;
         std::filesystem::remove_all(otherApp, ignored);
     }

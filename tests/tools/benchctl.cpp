@@ -4,12 +4,18 @@
 //   benchctl make-shortcuts               the launcher's own CreateShortcuts()
 //   benchctl download                     the launcher's own DownloadArchive(),
 //                                         timed, with the process's peak memory
+//   benchctl hold <folder> <ms>           plays a virus scanner: holds the
+//                                         folder open, without delete sharing,
+//                                         from the moment it appears, for ms
+//                                         (0: until killed); exit 1 when it
+//                                         never appeared within 90 s
 #include <windows.h>
 #include <shlobj.h>
 #include <wincrypt.h>
 #include <psapi.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -96,6 +102,23 @@ int TimeDownload()
     return 0;
 }
 
+int HoldFolder(const wchar_t* folder, const wchar_t* milliseconds)
+{
+    const ULONGLONG deadline = GetTickCount64() + 90000;
+    HANDLE held = INVALID_HANDLE_VALUE;
+    while ((held = CreateFileW(folder, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr)) == INVALID_HANDLE_VALUE) {
+        if (GetTickCount64() > deadline) {
+            return 1;
+        }
+        Sleep(1);
+    }
+    const unsigned long hold = std::wcstoul(milliseconds, nullptr, 10);
+    Sleep(hold == 0 ? INFINITE : hold);
+    CloseHandle(held);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -114,6 +137,10 @@ int wmain(int argc, wchar_t** argv)
         CreateShortcuts();
         return 0;
     }
-    std::fwprintf(stderr, L"usage: benchctl path <which> | trust-ca <der> | make-shortcuts | download\n");
+    if (argc == 4 && std::wstring(argv[1]) == L"hold") {
+        return HoldFolder(argv[2], argv[3]);
+    }
+    std::fwprintf(stderr,
+                  L"usage: benchctl path <which> | trust-ca <der> | make-shortcuts | download | hold <folder> <ms>\n");
     return 2;
 }

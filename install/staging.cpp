@@ -1,0 +1,237 @@
+#include "install/staging.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+
+#include "launcher/handle.h"
+#include "launcher/layout.h"
+#include "ui/progress.h"
+
+namespace {
+
+constexpr const wchar_t* SetAsideInStaging = L"\\previous";
+constexpr DWORD FirstMoveWaitMs = 10;
+constexpr wchar_t LastStagingNumber = L'9';
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsFolder(DWORD attributes)
+{
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// What scanners and indexers cause for a moment; anything else is final.
+bool Transient(DWORD error)
+{
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// The names in a folder, "." and ".." left out; a folder's (but not a link
+// to one) ends in a backslash. False when it can't be read.
+bool ListFolder(const std::wstring& folder, std::vector<std::wstring>& names)
+{
+    WIN32_FIND_DATAW found = {};
+    const FindHandle search(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+                                             nullptr, FIND_FIRST_EX_LARGE_FETCH));
+    if (!search.Valid()) {
+        return false;
+    }
+    do {
+        std::wstring name = found.cFileName;
+        if (IsFolder(found.dwFileAttributes) && (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+            name += L'\\';
+        }
+        if (name != L".\\" && name != L"..\\") {
+            names.push_back(name);
+        }
+    } while (FindNextFileW(search.Get(), &found) != FALSE);
+    return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+}  // namespace
+
+std::wstring StagingFolderIn(const std::wstring& programsFolder)
+{
+    if (programsFolder.empty()) {
+        return {};
+    }
+    return programsFolder + L"\\" + InstallFolderName + StagingSuffix;
+}
+
+std::wstring MakeStagingFolderIn(const std::wstring& programsFolder)
+{
+    std::wstring folder = StagingFolderIn(programsFolder);
+    if (folder.empty() || CreateDirectoryW(folder.c_str(), nullptr) != FALSE) {
+        return folder;
+    }
+    folder += L".1";
+    for (wchar_t& number = folder.back(); number < LastStagingNumber;) {
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            return {};
+        }
+        ++number;
+        if (CreateDirectoryW(folder.c_str(), nullptr) != FALSE) {
+            return folder;
+        }
+    }
+    return {};
+}
+
+std::vector<std::wstring> StagingFoldersIn(const std::wstring& programsFolder)
+{
+    const std::wstring prefix = std::wstring(InstallFolderName) + StagingSuffix;
+    std::vector<std::wstring> names;
+    std::vector<std::wstring> folders;
+    if (programsFolder.empty() || !ListFolder(programsFolder, names)) {
+        return folders;
+    }
+    for (std::wstring& name : names) {
+        if (name.back() == L'\\' && _wcsnicmp(name.c_str(), prefix.c_str(), prefix.size()) == 0) {
+            name.pop_back();
+            folders.push_back(programsFolder + L"\\" + name);
+        }
+    }
+    return folders;
+}
+
+std::wstring SetAsideIn(const std::wstring& stagingFolder)
+{
+    return stagingFolder + SetAsideInStaging;
+}
+
+bool RemoveFolder(const std::wstring& folder)
+{
+    if (!Exists(folder)) {
+        return true;
+    }
+    // An empty folder goes at once; the shell's delete takes milliseconds.
+    if (RemoveDirectoryW(folder.c_str()) != FALSE) {
+        return true;
+    }
+    // The shell's own recursive delete; its list of paths ends in two nulls.
+    std::vector<wchar_t> from(folder.c_str(), folder.c_str() + folder.size() + 1);
+    from.push_back(L'\0');
+    SHFILEOPSTRUCTW operation = {};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from.data();
+    operation.fFlags = FOF_NO_UI;
+    SHFileOperationW(&operation);
+    return !Exists(folder);
+}
+
+bool MovePatiently(const std::wstring& from, const std::wstring& to)
+{
+    // Windows refuses to move a folder while a file in it is open without
+    // delete sharing, as scanners hold each new program for a moment.
+    const ULONGLONG deadline = GetTickCount64() + MoveRetryLimitMs;
+    DWORD wait = FirstMoveWaitMs;
+    for (;;) {
+        // Whatever took the target's place meanwhile is never moved over.
+        if (Exists(to)) {
+            return false;
+        }
+        if (MoveFileExW(from.c_str(), to.c_str(), 0) != FALSE) {
+            return true;
+        }
+        const ULONGLONG now = GetTickCount64();
+        if (!Transient(GetLastError()) || now >= deadline) {
+            return false;
+        }
+        WaitPumping(static_cast<DWORD>(std::min<ULONGLONG>(wait, deadline - now)));
+        wait = std::min<DWORD>(wait * 2, LongestMoveWaitMs);
+    }
+}
+
+bool ProgramRunning(const std::wstring& program)
+{
+    // Not a DELETE probe: a running program's file opens for that, since
+    // Windows lets it be renamed.
+    const HANDLE opened =
+        CreateFileW(program.c_str(), FILE_WRITE_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
+    const DWORD error = GetLastError();
+    const FileHandle file(opened);
+    return !file.Valid() && error == ERROR_SHARING_VIOLATION;
+}
+
+bool CarryOverEarlierFiles(const std::wstring& earlierInstall, const std::wstring& newInstall)
+{
+    std::vector<std::wstring> names;
+    if (!ListFolder(earlierInstall, names)) {
+        return false;
+    }
+    for (std::wstring& name : names) {
+        const bool folder = name.back() == L'\\';
+        if (folder) {
+            name.pop_back();
+        }
+        const std::wstring from = earlierInstall + L"\\" + name;
+        const std::wstring to = newInstall + L"\\" + name;
+        const DWORD present = GetFileAttributesW(to.c_str());
+        // What the archive holds under the same name comes from the archive.
+        if (folder) {
+            if (present == INVALID_FILE_ATTRIBUTES && CreateDirectoryW(to.c_str(), nullptr) == FALSE) {
+                return false;
+            }
+            if ((present == INVALID_FILE_ATTRIBUTES || IsFolder(present)) && !CarryOverEarlierFiles(from, to)) {
+                return false;
+            }
+        } else if (present == INVALID_FILE_ATTRIBUTES && CreateHardLinkW(to.c_str(), from.c_str(), nullptr) == FALSE &&
+                   CopyFileW(from.c_str(), to.c_str(), TRUE) == FALSE) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool MoveIntoPlace(const std::wstring& unpackedSuite, const std::wstring& installDir, const std::wstring& aside)
+{
+    if (!Exists(installDir)) {
+        return MovePatiently(unpackedSuite, installDir);
+    }
+    // A running suite holds its folder for as long as it runs: no waiting.
+    if (ProgramRunning(SuiteExePathIn(installDir)) || !CarryOverEarlierFiles(installDir, unpackedSuite) ||
+        !MovePatiently(installDir, aside)) {
+        return false;
+    }
+    if (MovePatiently(unpackedSuite, installDir)) {
+        return true;
+    }
+    // When even this fails the earlier install stays set aside, and the
+    // next start puts it back.
+    MovePatiently(aside, installDir);
+    return false;
+}
+
+bool RestoreEarlierInstall()
+{
+    const std::wstring programs = UserProgramsFolder();
+    const std::wstring installDir = InstallDirIn(programs);
+    if (programs.empty() || Exists(installDir)) {
+        return true;
+    }
+    for (const std::wstring& staging : StagingFoldersIn(programs)) {
+        if (Exists(SetAsideIn(staging))) {
+            return MovePatiently(SetAsideIn(staging), installDir);
+        }
+    }
+    return true;
+}
+
+void RemoveInstallLeftovers()
+{
+    const std::wstring programs = UserProgramsFolder();
+    // Once the suite's folder is in place, a set-aside install's files are
+    // in it too: they were carried over before the move.
+    const bool installed = Exists(InstallDirIn(programs));
+    for (const std::wstring& staging : StagingFoldersIn(programs)) {
+        if (installed || !Exists(SetAsideIn(staging))) {
+            RemoveFolder(staging);
+        }
+    }
+}

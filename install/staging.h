@@ -1,0 +1,58 @@
+// The staging folders beside the suite's folder, and the moves that put a
+// freshly unpacked suite in the place of an earlier one without ever losing
+// the earlier one or what the user keeps in it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Follows InstallFolderName in a staging folder's name, so that it can never
+// be taken for the suite's own folder.
+inline constexpr const wchar_t* StagingSuffix = L".installing";
+// How long a move outwaits a virus scanner that holds a new file, and the
+// longest single wait between two tries.
+inline constexpr unsigned long MoveRetryLimitMs = 30000;
+inline constexpr unsigned long LongestMoveWaitMs = 1000;
+
+// <Programs folder>\<InstallFolderName>.installing; empty without a folder.
+std::wstring StagingFolderIn(const std::wstring& programsFolder);
+// Makes a new, empty staging folder: that name, or when a leftover that
+// could not be removed holds it, the same with ".2" to ".9" after it.
+// Empty when none can be made.
+std::wstring MakeStagingFolderIn(const std::wstring& programsFolder);
+// The staging folders now in the Programs folder, left by earlier starts.
+std::vector<std::wstring> StagingFoldersIn(const std::wstring& programsFolder);
+// Where a staging folder keeps the earlier install while the new one moves in.
+std::wstring SetAsideIn(const std::wstring& stagingFolder);
+
+// Deletes a folder with all it holds; true when it is gone (or never was).
+bool RemoveFolder(const std::wstring& folder);
+
+// Renames from to to, the target still absent; a refusal a scanner causes
+// (access denied, a sharing or lock violation) is tried again, with waits
+// from 10 ms up to LongestMoveWaitMs, for MoveRetryLimitMs, while the
+// progress window keeps answering. Any other error fails at once.
+bool MovePatiently(const std::wstring& from, const std::wstring& to);
+
+// True when the program is running: its file then opens for renaming on
+// Windows and Wine alike, but not for writing.
+bool ProgramRunning(const std::wstring& program);
+
+// Links (or, where the file system has no hard links, copies) into the new
+// install every file and folder of the earlier one that it lacks; the
+// earlier install is left as it is. False when one could not be carried.
+bool CarryOverEarlierFiles(const std::wstring& earlierInstall, const std::wstring& newInstall);
+
+// Puts the unpacked suite at installDir. An earlier install there is kept
+// whole: refused at once while the suite runs; otherwise its files are
+// carried over, it is set aside at aside, and it goes back when the new one
+// cannot follow. It is never deleted here.
+bool MoveIntoPlace(const std::wstring& unpackedSuite, const std::wstring& installDir, const std::wstring& aside);
+
+// With no suite folder in place, puts back an earlier install that a start
+// cut off between its two moves left set aside. False when one is there and
+// could not be put back.
+bool RestoreEarlierInstall();
+// Removes the staging folders earlier starts left, best effort; one that
+// holds an earlier install with no suite folder in place is kept.
+void RemoveInstallLeftovers();
