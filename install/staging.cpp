@@ -31,26 +31,17 @@ bool Transient(DWORD error)
     return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
-// The names in a folder, "." and ".." left out; a folder's (but not a link
-// to one) ends in a backslash. False when it can't be read.
-bool ListFolder(const std::wstring& folder, std::vector<std::wstring>& names)
+// Begins a search for the entries that match pattern; a folder's "." and
+// ".." are among them, and the callers pass them over.
+HANDLE FindEntries(const std::wstring& pattern, WIN32_FIND_DATAW& found)
 {
-    WIN32_FIND_DATAW found = {};
-    const FindHandle search(FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
-                                             nullptr, FIND_FIRST_EX_LARGE_FETCH));
-    if (!search.Valid()) {
-        return false;
-    }
-    do {
-        std::wstring name = found.cFileName;
-        if (IsFolder(found.dwFileAttributes) && (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-            name += L'\\';
-        }
-        if (name != L".\\" && name != L"..\\") {
-            names.push_back(name);
-        }
-    } while (FindNextFileW(search.Get(), &found) != FALSE);
-    return GetLastError() == ERROR_NO_MORE_FILES;
+    return FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
+                            FIND_FIRST_EX_LARGE_FETCH);
+}
+
+bool IsDots(const wchar_t* name)
+{
+    return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
 }
 
 }  // namespace
@@ -84,18 +75,18 @@ std::wstring MakeStagingFolderIn(const std::wstring& programsFolder)
 
 std::vector<std::wstring> StagingFoldersIn(const std::wstring& programsFolder)
 {
-    const std::wstring prefix = std::wstring(InstallFolderName) + StagingSuffix;
-    std::vector<std::wstring> names;
     std::vector<std::wstring> folders;
-    if (programsFolder.empty() || !ListFolder(programsFolder, names)) {
+    const std::wstring first = StagingFolderIn(programsFolder);
+    WIN32_FIND_DATAW found = {};
+    const FindHandle search(FindEntries(first + L"*", found));
+    if (first.empty() || !search.Valid()) {
         return folders;
     }
-    for (std::wstring& name : names) {
-        if (name.back() == L'\\' && _wcsnicmp(name.c_str(), prefix.c_str(), prefix.size()) == 0) {
-            name.pop_back();
-            folders.push_back(programsFolder + L"\\" + name);
+    do {
+        if (IsFolder(found.dwFileAttributes)) {
+            folders.push_back(programsFolder + L"\\" + found.cFileName);
         }
-    }
+    } while (FindNextFileW(search.Get(), &found) != FALSE);
     return folders;
 }
 
@@ -161,20 +152,21 @@ bool ProgramRunning(const std::wstring& program)
 
 bool CarryOverEarlierFiles(const std::wstring& earlierInstall, const std::wstring& newInstall)
 {
-    std::vector<std::wstring> names;
-    if (!ListFolder(earlierInstall, names)) {
+    WIN32_FIND_DATAW found = {};
+    const FindHandle search(FindEntries(earlierInstall + L"\\*", found));
+    if (!search.Valid()) {
         return false;
     }
-    for (std::wstring& name : names) {
-        const bool folder = name.back() == L'\\';
-        if (folder) {
-            name.pop_back();
+    do {
+        if (IsDots(found.cFileName)) {
+            continue;
         }
-        const std::wstring from = earlierInstall + L"\\" + name;
-        const std::wstring to = newInstall + L"\\" + name;
+        const std::wstring from = earlierInstall + L"\\" + found.cFileName;
+        const std::wstring to = newInstall + L"\\" + found.cFileName;
         const DWORD present = GetFileAttributesW(to.c_str());
         // What the archive holds under the same name comes from the archive.
-        if (folder) {
+        // A folder is walked, but a link to one is not followed.
+        if (IsFolder(found.dwFileAttributes) && (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
             if (present == INVALID_FILE_ATTRIBUTES && CreateDirectoryW(to.c_str(), nullptr) == FALSE) {
                 return false;
             }
@@ -185,8 +177,8 @@ bool CarryOverEarlierFiles(const std::wstring& earlierInstall, const std::wstrin
                    CopyFileW(from.c_str(), to.c_str(), TRUE) == FALSE) {
             return false;
         }
-    }
-    return true;
+    } while (FindNextFileW(search.Get(), &found) != FALSE);
+    return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
 bool MoveIntoPlace(const std::wstring& unpackedSuite, const std::wstring& installDir, const std::wstring& aside)

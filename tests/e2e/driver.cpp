@@ -195,7 +195,8 @@ LauncherRun StartLauncherAt(const std::wstring& path, const std::wstring& argume
     // Wine now and then fails a CreateProcessW at once with an internal error
     // (1359); such a start is taken once more, and said so.
     for (int attempt = 0; attempt < 2 && !run.started; ++attempt) {
-        std::wstring commandLine = L"\"" + path + L"\"" + arguments;
+        std::wstring commandLine = L"\"" + path + L"\"";
+        commandLine += arguments;
         run.started = CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                      &startup, &run.info) != FALSE;
         if (!run.started) {
