@@ -107,13 +107,16 @@ void ClearRecord()
 bool WaitForRecord(SuiteRecord& record, DWORD timeoutMs)
 {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (!FileExists(RecordPath())) {
+    // Read again while it comes out empty: Wine's rename that puts it in
+    // place holds it for a moment, and a read then fails.
+    std::wstring text;
+    while (!FileExists(RecordPath()) || (text = ReadUtf8File(RecordPath())).empty()) {
         if (GetTickCount64() > deadline) {
             return false;
         }
         Sleep(20);
     }
-    std::wistringstream lines(ReadUtf8File(RecordPath()));
+    std::wistringstream lines(text);
     std::wstring line;
     while (std::getline(lines, line)) {
         const std::size_t equals = line.find(L'=');
