@@ -12,6 +12,8 @@
 namespace {
 
 constexpr const wchar_t* SetAsideInStaging = L"\\previous";
+// A set-aside install that the new one has replaced: never put back.
+constexpr const wchar_t* ReplacedInStaging = L"\\replaced";
 constexpr DWORD FirstMoveWaitMs = 10;
 constexpr wchar_t LastStagingNumber = L'9';
 
@@ -77,13 +79,21 @@ std::vector<std::wstring> StagingFoldersIn(const std::wstring& programsFolder)
 {
     std::vector<std::wstring> folders;
     const std::wstring first = StagingFolderIn(programsFolder);
-    WIN32_FIND_DATAW found = {};
-    const FindHandle search(FindEntries(first + L"*", found));
-    if (first.empty() || !search.Valid()) {
+    if (first.empty()) {
         return folders;
     }
+    WIN32_FIND_DATAW found = {};
+    const FindHandle search(FindEntries(first + L"*", found));
+    if (!search.Valid()) {
+        return folders;
+    }
+    const std::size_t length = wcslen(InstallFolderName) + wcslen(StagingSuffix);
     do {
-        if (IsFolder(found.dwFileAttributes)) {
+        // Only the names this launcher makes: a user's "….installing-old" is not ours.
+        const wchar_t* rest = found.cFileName + length;
+        const bool ours = rest[0] == L'\0' ||
+                          (rest[0] == L'.' && rest[1] >= L'2' && rest[1] <= LastStagingNumber && rest[2] == L'\0');
+        if (ours && IsFolder(found.dwFileAttributes)) {
             folders.push_back(programsFolder + L"\\" + found.cFileName);
         }
     } while (FindNextFileW(search.Get(), &found) != FALSE);
@@ -129,8 +139,9 @@ bool MovePatiently(const std::wstring& from, const std::wstring& to)
         if (MoveFileExW(from.c_str(), to.c_str(), 0) != FALSE) {
             return true;
         }
+        const DWORD error = GetLastError();
         const ULONGLONG now = GetTickCount64();
-        if (!Transient(GetLastError()) || now >= deadline) {
+        if (!Transient(error) || now >= deadline) {
             return false;
         }
         WaitPumping(static_cast<DWORD>(std::min<ULONGLONG>(wait, deadline - now)));
@@ -166,34 +177,48 @@ bool CarryOverEarlierFiles(const std::wstring& earlierInstall, const std::wstrin
         const std::wstring from = earlierInstall + L"\\" + found.cFileName;
         const std::wstring to = newInstall + L"\\" + found.cFileName;
         const DWORD present = GetFileAttributesW(to.c_str());
+        const DWORD attributes = found.dwFileAttributes;
+        // A link (a junction, a symbolic link) is neither followed nor
+        // carried: one the process could not make would block every
+        // reinstall, and what it points to stays as it is.
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            continue;
+        }
         // What the archive holds under the same name comes from the archive.
-        // A folder is walked, but a link to one is not followed.
-        if (IsFolder(found.dwFileAttributes) && (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-            if (present == INVALID_FILE_ATTRIBUTES && CreateDirectoryW(to.c_str(), nullptr) == FALSE) {
+        if (present != INVALID_FILE_ATTRIBUTES) {
+            if (IsFolder(attributes) && IsFolder(present) && !CarryOverEarlierFiles(from, to)) {
                 return false;
             }
-            if ((present == INVALID_FILE_ATTRIBUTES || IsFolder(present)) && !CarryOverEarlierFiles(from, to)) {
+        } else if (IsFolder(attributes)) {
+            if (CreateDirectoryW(to.c_str(), nullptr) == FALSE || !CarryOverEarlierFiles(from, to)) {
                 return false;
             }
-        } else if (present == INVALID_FILE_ATTRIBUTES && CreateHardLinkW(to.c_str(), from.c_str(), nullptr) == FALSE &&
+        } else if (((attributes & FILE_ATTRIBUTE_READONLY) != 0 ||
+                    CreateHardLinkW(to.c_str(), from.c_str(), nullptr) == FALSE) &&
                    CopyFileW(from.c_str(), to.c_str(), TRUE) == FALSE) {
+            // A read-only file is copied: a link shares the attribute, and
+            // deleting the other name would clear it.
             return false;
         }
     } while (FindNextFileW(search.Get(), &found) != FALSE);
     return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
-bool MoveIntoPlace(const std::wstring& unpackedSuite, const std::wstring& installDir, const std::wstring& aside)
+bool MoveIntoPlace(const std::wstring& unpackedSuite, const std::wstring& installDir, const std::wstring& staging)
 {
     if (!Exists(installDir)) {
         return MovePatiently(unpackedSuite, installDir);
     }
+    const std::wstring aside = SetAsideIn(staging);
     // A running suite holds its folder for as long as it runs: no waiting.
     if (ProgramRunning(SuiteExePathIn(installDir)) || !CarryOverEarlierFiles(installDir, unpackedSuite) ||
         !MovePatiently(installDir, aside)) {
         return false;
     }
     if (MovePatiently(unpackedSuite, installDir)) {
+        // Spent now: under this name no later start takes it for an install
+        // to put back, even when deleting it is cut short.
+        MovePatiently(aside, staging + ReplacedInStaging);
         return true;
     }
     // When even this fails the earlier install stays set aside, and the
@@ -224,8 +249,13 @@ void RemoveInstallLeftovers()
     // in it too: they were carried over before the move.
     const bool installed = Exists(InstallDirIn(programs));
     for (const std::wstring& staging : StagingFoldersIn(programs)) {
-        if (installed || !Exists(SetAsideIn(staging))) {
-            RemoveFolder(staging);
+        const std::wstring aside = SetAsideIn(staging);
+        // Renamed first, as after a move-in, so that a delete cut short
+        // never leaves a part of it to be put back.
+        if (Exists(aside) &&
+            (!installed || MoveFileExW(aside.c_str(), (staging + ReplacedInStaging).c_str(), 0) == FALSE)) {
+            continue;
         }
+        RemoveFolder(staging);
     }
 }

@@ -20,7 +20,8 @@ std::wstring StagingFolderIn(const std::wstring& programsFolder);
 // could not be removed holds it, the same with ".2" to ".9" after it.
 // Empty when none can be made.
 std::wstring MakeStagingFolderIn(const std::wstring& programsFolder);
-// The staging folders now in the Programs folder, left by earlier starts.
+// The staging folders now in the Programs folder (that name, and with ".2"
+// to ".9"), left by earlier starts.
 std::vector<std::wstring> StagingFoldersIn(const std::wstring& programsFolder);
 // Where a staging folder keeps the earlier install while the new one moves in.
 std::wstring SetAsideIn(const std::wstring& stagingFolder);
@@ -38,16 +39,19 @@ bool MovePatiently(const std::wstring& from, const std::wstring& to);
 // Windows and Wine alike, but not for writing.
 bool ProgramRunning(const std::wstring& program);
 
-// Links (or, where the file system has no hard links, copies) into the new
-// install every file and folder of the earlier one that it lacks; the
-// earlier install is left as it is. False when one could not be carried.
+// Links (or, where the file system has no hard links, and for read-only
+// files, copies) into the new install every file and folder of the earlier
+// one that it lacks; links to folders or files elsewhere are not carried.
+// The earlier install is left as it is. False when one could not be carried.
 bool CarryOverEarlierFiles(const std::wstring& earlierInstall, const std::wstring& newInstall);
 
 // Puts the unpacked suite at installDir. An earlier install there is kept
 // whole: refused at once while the suite runs; otherwise its files are
-// carried over, it is set aside at aside, and it goes back when the new one
-// cannot follow. It is never deleted here.
-bool MoveIntoPlace(const std::wstring& unpackedSuite, const std::wstring& installDir, const std::wstring& aside);
+// carried over, it is set aside in the staging folder, and it goes back
+// when the new one cannot follow. It is never deleted here: once replaced it
+// waits in the staging folder, under another name, for
+// RemoveInstallLeftovers.
+bool MoveIntoPlace(const std::wstring& unpackedSuite, const std::wstring& installDir, const std::wstring& staging);
 
 // With no suite folder in place, puts back an earlier install that a start
 // cut off between its two moves left set aside. False when one is there and

@@ -112,12 +112,11 @@ bool UnpackArchive(const std::wstring& archive)
     const std::wstring unpackedSuite = InstallDirIn(unpacked);
     const bool installed = ExtractWithSystemTools(system, archive, unpacked) &&
                            PathFileExistsW(SuiteExePathIn(unpackedSuite).c_str()) != FALSE &&
-                           MoveIntoPlace(unpackedSuite, InstallDirIn(programs), SetAsideIn(staging));
+                           MoveIntoPlace(unpackedSuite, InstallDirIn(programs), staging);
     RemoveFolder(unpacked);
-    // A set-aside earlier install goes once the suite runs (deleting it here
-    // would hold up the window), or stays when it could not be put back.
-    if (PathFileExistsW(SetAsideIn(staging).c_str()) == FALSE) {
-        RemoveFolder(staging);
-    }
+    // Gone when empty; an earlier install in it goes once the suite runs
+    // (deleting it here would hold up the window), or stays set aside when
+    // it could not be put back.
+    RemoveDirectoryW(staging.c_str());
     return installed && PathFileExistsW(SuiteExePath().c_str()) != FALSE;
 }
