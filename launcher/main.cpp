@@ -67,8 +67,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
         return 1;
     }
     // A start cut off between the two moves of a reinstall left the earlier
-    // install set aside: it is the installed suite again.
-    RestoreEarlierInstall();
+    // install set aside: it is the installed suite again. One that can't be
+    // put back (held for longer than the moves wait) blocks any install for
+    // now: nothing is asked or downloaded in vain.
+    if (!RestoreEarlierInstall()) {
+        ReportFailure(FailUnpack);
+        return 1;
+    }
     // No archive after all, or the launcher that held the lock installed it.
     if (archive.empty() && PathFileExistsW(SuiteExePath().c_str()) != FALSE) {
         LaunchSuite();

@@ -395,22 +395,39 @@ TEST_F(Install, AScannerHoldingTheNewSuiteIsOutwaited)
 
 TEST_F(Install, ACutBetweenTheMovesLeavesTheEarlierInstallToStart)
 {
-    // The earlier install, with a user's plugin, set aside; no suite folder.
-    ASSERT_TRUE(InstallFixtureSuite());
-    CreateDirectoryW((InstallDir() + L"\\plugins").c_str(), nullptr);
-    WriteBytes(InstallDir() + L"\\plugins\\mine.dll", "the user's");
-    CreateDirectoryW(Staging().c_str(), nullptr);
-    ASSERT_NE(MoveFileExW(InstallDir().c_str(), (Staging() + L"\\previous").c_str(), 0), FALSE);
+    const std::wstring setAside = Staging() + L"\\previous";
+    for (const bool held : {false, true}) {
+        SCOPED_TRACE(held ? "held by a scanner" : "free");
+        // The earlier install, with a user's plugin, set aside; no suite folder.
+        StartAfresh();
+        ASSERT_TRUE(InstallFixtureSuite());
+        CreateDirectoryW((InstallDir() + L"\\plugins").c_str(), nullptr);
+        WriteBytes(InstallDir() + L"\\plugins\\mine.dll", "the user's");
+        CreateDirectoryW(Staging().c_str(), nullptr);
+        ASSERT_NE(MoveFileExW(InstallDir().c_str(), setAside.c_str(), 0), FALSE);
+        // Played by this process: a scanner that holds it without delete sharing.
+        HANDLE holder = held ? CreateFileW(setAside.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)
+                             : INVALID_HANDLE_VALUE;
 
-    LauncherRun run = StartLauncher();
-    EXPECT_EQ(FinishLauncher(run), 0);
-    EXPECT_TRUE(run.windowTitles.empty()) << "it showed " << run.windowTitles.front();
-    SuiteRecord record;
-    ASSERT_TRUE(WaitForRecord(record, 10000)) << "the earlier install was not started";
-    EXPECT_EQ(record.arguments, L"--place messages");
-    EXPECT_EQ(ReadBytes(InstallDir() + L"\\plugins\\mine.dll"), "the user's");
-    EXPECT_TRUE(ServerRequests().empty());
-    EXPECT_FALSE(std::filesystem::exists(Staging()));
+        // Put back and started, asking nothing; or, held for good, the unpack
+        // box without a question or a download, the earlier install kept.
+        LauncherRun run = StartLauncher();
+        HWND box = held ? WaitForFailureBox(run, Caption, 60000) : nullptr;
+        if (box != nullptr) {
+            EXPECT_EQ(BoxText(box), std::wstring(FailUnpack) + DownloadInsteadSuffix());
+            AnswerBox(box, IDOK);
+        }
+        EXPECT_EQ(FinishLauncher(run), held ? 1 : 0);
+        if (holder != INVALID_HANDLE_VALUE) {
+            CloseHandle(holder);
+        }
+        SuiteRecord record;
+        EXPECT_EQ(WaitForRecord(record, held ? 200 : 10000), !held) << "the earlier install was started";
+        EXPECT_EQ(ReadBytes((held ? setAside : InstallDir()) + L"\\plugins\\mine.dll"), "the user's");
+        EXPECT_TRUE(ServerRequests().empty());
+        EXPECT_EQ(std::filesystem::exists(Staging()), held);
+    }
 }
 
 TEST_F(Install, ALockThatDeniesAccessIsALauncherAtWork)
@@ -492,7 +509,7 @@ TEST_F(Install, UnpackChangesNothingButTheSuitesFolder)
     // A user's plugin and settings, and a file of the older version: none
     // of them in the archive.
     const wchar_t* const kept[] = {L"\\plugins\\mine.dll", L"\\settings.ini", L"\\readme.txt"};
-    enum class Earlier { Installed, Running, SetAside, SetAsideHeld, LeftoverHeld };
+    enum class Earlier { Installed, Running, SetAside, LeftoverHeld };
     struct Row {
         const char* what;
         std::wstring zip;
@@ -506,7 +523,6 @@ TEST_F(Install, UnpackChangesNothingButTheSuitesFolder)
         {"over a running install", SuiteZipPath(), Earlier::Running, false},
         {"after a cut between the moves", SuiteZipPath(), Earlier::SetAside, true},
         {"a leftover staging folder held open", SuiteZipPath(), Earlier::LeftoverHeld, true},
-        {"a set-aside install that can't be put back", SuiteZipPath(), Earlier::SetAsideHeld, false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -531,16 +547,14 @@ TEST_F(Install, UnpackChangesNothingButTheSuitesFolder)
         } else {
             WriteBytes(SuiteExePath(), "an older suite");
         }
-        if (row.earlier == Earlier::SetAside || row.earlier == Earlier::SetAsideHeld) {
+        if (row.earlier == Earlier::SetAside) {
             CreateDirectoryW(Staging().c_str(), nullptr);
             ASSERT_NE(MoveFileExW(InstallDir().c_str(), setAside.c_str(), 0), FALSE);
         } else if (row.earlier == Earlier::LeftoverHeld) {
             CreateDirectoryW(Unpacked().c_str(), nullptr);
         }
         // Played by this process: a scanner that holds a folder, without delete sharing.
-        const std::wstring heldFolder = row.earlier == Earlier::SetAsideHeld   ? setAside
-                                        : row.earlier == Earlier::LeftoverHeld ? Staging()
-                                                                               : L"";
+        const std::wstring heldFolder = row.earlier == Earlier::LeftoverHeld ? Staging() : L"";
         HANDLE held = CreateFileW(heldFolder.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         const ULONGLONG started = GetTickCount64();
@@ -555,18 +569,16 @@ TEST_F(Install, UnpackChangesNothingButTheSuitesFolder)
         }
         // The earlier install is where it was, whole; or in the new one, with
         // everything it held that the archive lacks.
-        const std::wstring earlier = row.earlier == Earlier::SetAsideHeld ? setAside : InstallDir();
         for (const wchar_t* file : kept) {
-            EXPECT_EQ(ReadBytes(earlier + file), "kept") << file;
+            EXPECT_EQ(ReadBytes(InstallDir() + file), "kept") << file;
         }
         EXPECT_EQ(std::filesystem::exists(InstallDir() + L"\\icons"), row.expected);
         if (row.expected) {
             EXPECT_TRUE(ReadBytes(SuiteExePath()) == ReadBytes(FixtureSuitePath()));
         }
-        // Nothing a later start would put back, but an install with none in its place.
-        EXPECT_EQ(std::filesystem::exists(setAside), row.earlier == Earlier::SetAsideHeld);
+        EXPECT_FALSE(std::filesystem::exists(setAside)) << "left for a later start to put back";
         RemoveInstallLeftovers();
-        EXPECT_EQ(std::filesystem::exists(Staging()), row.earlier == Earlier::SetAsideHeld);
+        EXPECT_FALSE(std::filesystem::exists(Staging()));
         EXPECT_FALSE(std::filesystem::exists(Staging() + L".2"));
         EXPECT_TRUE(std::filesystem::exists(usersOwn));
         EXPECT_EQ(ReadBytes(otherSettings), "another program's own");
