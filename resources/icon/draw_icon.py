@@ -340,29 +340,37 @@ def _filtered(kind, row, prior, bpp=4):
     return out
 
 
-def png_bytes(rows):
-    """An 8-bit RGBA PNG with nothing but IHDR, IDAT and IEND."""
-    height = len(rows)
-    width = len(rows[0]) // 4
+def _filtered_rows(rows, adaptive):
+    """The rows as PNG filters them: each with the filter whose output has the
+    smallest sum (the usual heuristic), or all unfiltered."""
     raw = bytearray()
     prior = bytes(len(rows[0]))
     for row in rows:
-        # The usual heuristic: the filter whose output has the smallest sum.
-        best = None
-        for kind in range(5):
+        best = (0, 0, row)
+        for kind in range(5) if adaptive else ():
             candidate = _filtered(kind, row, prior)
             score = sum(v if v < 128 else 256 - v for v in candidate)
-            if best is None or score < best[0]:
+            if kind == 0 or score < best[0]:
                 best = (score, kind, candidate)
         raw.append(best[1])
         raw += best[2]
         prior = row
+    return bytes(raw)
+
+
+def png_bytes(rows):
+    """An 8-bit RGBA PNG with nothing but IHDR, IDAT and IEND."""
+    height = len(rows)
+    width = len(rows[0]) // 4
+    # Flat tiles and glyphs often deflate smaller unfiltered than with the
+    # heuristic's filters: whichever is smaller, losslessly either way.
+    data = min((zlib.compress(_filtered_rows(rows, adaptive), 9) for adaptive in (True, False)), key=len)
 
     def chunk(kind, data):
         return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
 
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)) +
-            chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
+            chunk(b"IDAT", data) + chunk(b"IEND", b""))
 
 
 def ico_bytes(images):
