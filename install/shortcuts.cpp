@@ -3,10 +3,30 @@
 #include <windows.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <propkey.h>
+#include <propsys.h>
 
 #include "launcher/handle.h"
 
 namespace {
+
+// Windows 8.1 and later list shortcuts that start one program only once
+// unless each names an AppUserModelID of its own. A link object without a
+// property store, or one that refuses the value, keeps its shortcut as it is.
+void SetAppUserModelId(IShellLinkW* link, std::wstring id)
+{
+    ComPtr<IPropertyStore> store;
+    if (FAILED(link->QueryInterface(IID_IPropertyStore, reinterpret_cast<void**>(store.Put())))) {
+        return;
+    }
+    // SetValue copies the string; the variant is never cleared here.
+    PROPVARIANT value = {};
+    value.vt = VT_LPWSTR;
+    value.pwszVal = id.data();
+    if (SUCCEEDED(store.Get()->SetValue(PKEY_AppUserModel_ID, value))) {
+        store.Get()->Commit();
+    }
+}
 
 void CreateShortcut(const PlaceEntry& entry, const std::wstring& shortcutFolder, const std::wstring& installDir,
                     const std::wstring& suiteExe)
@@ -23,6 +43,7 @@ void CreateShortcut(const PlaceEntry& entry, const std::wstring& shortcutFolder,
     // Without its own icon the place shows the suite executable's first one.
     link.Get()->SetIconLocation(PathFileExistsW(icon.c_str()) != FALSE ? icon.c_str() : suiteExe.c_str(), 0);
     link.Get()->SetDescription(entry.displayName);
+    SetAppUserModelId(link.Get(), PlaceAppUserModelId(entry));
     ComPtr<IPersistFile> file;
     if (FAILED(link.Get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.Put())))) {
         return;

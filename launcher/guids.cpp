@@ -1,5 +1,5 @@
 // The GUIDs the steps use (the known folders, the shell's link object and
-// its interfaces), defined here from the SDK's own declarations instead of
+// its interfaces, the AppUserModelID's property key), defined here from the SDK's own declarations instead of
 // linking the uuid library, whose data lld keeps whole. Every other GUID of
 // these headers is defined too, each in its own section, and dropped unless
 // used.
@@ -11,3 +11,4 @@
 #include <shobjidl.h>  // CLSID_ShellLink, IID_IShellLinkW and, through objidl.h, IID_IPersistFile
 
 #include <knownfolders.h>  // made to be included again for this
+#include <propkey.h>        // PKEY_AppUserModel_ID

@@ -17,6 +17,8 @@ const wchar_t* const IconsFolder = L"\\icons\\";
 const wchar_t* const IconExtension = L".ico";
 const wchar_t* const ShortcutExtension = L".lnk";
 const wchar_t* const PlaceOption = L"--place ";
+// Company.Product, then the place: no blanks, at most 128 characters.
+const wchar_t* const SuiteAppUserModelId = L"PivraSuite.AllInOne";
 
 const std::array<PlaceEntry, PlaceCount> PlaceTable = {{
     {L"Pivra Suite All In One", L"", L"suite"},
@@ -37,6 +39,14 @@ std::wstring PlaceArguments(const PlaceEntry& entry)
         return {};
     }
     return std::wstring(PlaceOption) + entry.place;
+}
+
+std::wstring PlaceAppUserModelId(const PlaceEntry& entry)
+{
+    if (entry.place[0] == L'\0') {
+        return SuiteAppUserModelId;
+    }
+    return std::wstring(SuiteAppUserModelId) + L"." + entry.place;
 }
 
 std::wstring KnownFolderPath(const GUID& folderId)

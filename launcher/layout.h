@@ -19,6 +19,7 @@ extern const wchar_t* const IconsFolder;          // "\icons\"
 extern const wchar_t* const IconExtension;
 extern const wchar_t* const ShortcutExtension;
 extern const wchar_t* const PlaceOption;  // "--place ", ending in one blank
+extern const wchar_t* const SuiteAppUserModelId;
 
 struct PlaceEntry {
     const wchar_t* displayName;
@@ -34,6 +35,9 @@ extern const PlaceEntry& OwnPlace;
 
 // "--place <key>" for a place, or empty for the whole-suite row.
 std::wstring PlaceArguments(const PlaceEntry& entry);
+// The place's AppUserModelID, its own among the ten: "PivraSuite.AllInOne"
+// for the whole suite, "PivraSuite.AllInOne.<key>" for a place.
+std::wstring PlaceAppUserModelId(const PlaceEntry& entry);
 
 // The user's own Programs folder: UserProgramFiles, or LocalAppData\Programs
 // where that known folder is missing (it lies there by default). Empty when
