@@ -1,7 +1,6 @@
 #include "install/staging.h"
 
 #include <windows.h>
-#include <shellapi.h>
 
 #include <algorithm>
 
@@ -27,6 +26,14 @@ bool IsFolder(DWORD attributes)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// A junction or a symbolic link: a name for something elsewhere. Other
+// reparse points (a compressed, deduplicated or cloud file) are the user's
+// files like any other.
+bool IsLink(const WIN32_FIND_DATAW& found)
+{
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(found.dwReserved0);
+}
+
 // What scanners and indexers cause for a moment; anything else is final.
 bool Transient(DWORD error)
 {
@@ -46,14 +53,120 @@ bool IsDots(const wchar_t* name)
     return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
 }
 
+// Only the names launchers make: "<base>", or "<base>.2" to "<base>.9"; a
+// user's "….installing-old" is not ours.
+bool IsStagingName(const wchar_t* name, const std::wstring& base)
+{
+    const int length = static_cast<int>(base.size());
+    if (static_cast<int>(wcslen(name)) < length ||
+        CompareStringOrdinal(name, length, base.c_str(), length, TRUE) != CSTR_EQUAL) {
+        return false;
+    }
+    const wchar_t* rest = name + length;
+    return rest[0] == L'\0' ||
+           (rest[0] == L'.' && rest[1] >= L'2' && rest[1] <= LastStagingNumber && rest[2] == L'\0');
+}
+
+// Read-only goes first: neither DeleteFileW nor RemoveDirectoryW takes it.
+void ClearReadOnly(const std::wstring& path, DWORD attributes)
+{
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+}
+
+void RemoveContents(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found = {};
+    const FindHandle search(FindEntries(folder + L"\\*", found));
+    if (!search.Valid()) {
+        return;
+    }
+    do {
+        // Thousands of files take seconds: the window keeps answering.
+        PumpMessages();
+        if (IsDots(found.cFileName)) {
+            continue;
+        }
+        const std::wstring path = folder + L"\\" + found.cFileName;
+        ClearReadOnly(path, found.dwFileAttributes);
+        if (!IsFolder(found.dwFileAttributes)) {
+            DeleteFileW(path.c_str());
+            continue;
+        }
+        if (!IsLink(found)) {
+            RemoveContents(path);
+        }
+        RemoveDirectoryW(path.c_str());
+    } while (FindNextFileW(search.Get(), &found) != FALSE);
+}
+
+// A copy is on disk before anything can delete its original: NTFS journals
+// the delete, not the copy's data.
+bool CopyDurably(const std::wstring& from, const std::wstring& to)
+{
+    if (CopyFileW(from.c_str(), to.c_str(), TRUE) == FALSE) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(to.c_str());
+    ClearReadOnly(to, attributes);
+    bool flushed = false;
+    {
+        const FileHandle copy(CreateFileW(to.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        flushed = copy.Valid() && FlushFileBuffers(copy.Get()) != FALSE;
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        SetFileAttributesW(to.c_str(), attributes);
+    }
+    return flushed;
+}
+
+// The staging folder whose set-aside install was set aside last (the
+// staging folders are made anew by each start); empty when none holds one.
+std::wstring NewestSetAside(const std::wstring& programsFolder)
+{
+    std::wstring newest;
+    FILETIME newestMade = {};
+    for (const std::wstring& staging : StagingFoldersIn(programsFolder)) {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        if (Exists(SetAsideIn(staging)) &&
+            GetFileAttributesExW(staging.c_str(), GetFileExInfoStandard, &data) != FALSE &&
+            (newest.empty() || CompareFileTime(&data.ftCreationTime, &newestMade) > 0)) {
+            newest = staging;
+            newestMade = data.ftCreationTime;
+        }
+    }
+    return newest;
+}
+
+// Renames a staging folder's set-aside install to the spent name, so that no
+// later start takes it, or a part of it, for an install to put back, even
+// when deleting it is cut short. Not waited for: one that stays set aside
+// goes on a later start.
+bool SpendSetAside(const std::wstring& staging)
+{
+    return RemoveFolder(staging + ReplacedInStaging) &&
+           MoveFileExW(SetAsideIn(staging).c_str(), (staging + ReplacedInStaging).c_str(), MOVEFILE_WRITE_THROUGH) !=
+               FALSE;
+}
+
 }  // namespace
+
+std::wstring LongPath(const std::wstring& path)
+{
+    // Only a drive's path, "X:\…"; one already in that form stays as it is.
+    if (path.size() < 2 || path[1] != L':') {
+        return path;
+    }
+    return L"\\\\?\\" + path;
+}
 
 std::wstring StagingFolderIn(const std::wstring& programsFolder)
 {
     if (programsFolder.empty()) {
         return {};
     }
-    return programsFolder + L"\\" + InstallFolderName + StagingSuffix;
+    return programsFolder + L"\\" + StagingName;
 }
 
 std::wstring MakeStagingFolderIn(const std::wstring& programsFolder)
@@ -78,22 +191,18 @@ std::wstring MakeStagingFolderIn(const std::wstring& programsFolder)
 std::vector<std::wstring> StagingFoldersIn(const std::wstring& programsFolder)
 {
     std::vector<std::wstring> folders;
-    const std::wstring first = StagingFolderIn(programsFolder);
-    if (first.empty()) {
+    if (programsFolder.empty()) {
         return folders;
     }
     WIN32_FIND_DATAW found = {};
-    const FindHandle search(FindEntries(first + L"*", found));
+    const FindHandle search(FindEntries(programsFolder + L"\\*", found));
     if (!search.Valid()) {
         return folders;
     }
-    const std::size_t length = wcslen(InstallFolderName) + wcslen(StagingSuffix);
+    const std::wstring earlier = std::wstring(InstallFolderName) + EarlierStagingSuffix;
     do {
-        // Only the names this launcher makes: a user's "….installing-old" is not ours.
-        const wchar_t* rest = found.cFileName + length;
-        const bool ours = rest[0] == L'\0' ||
-                          (rest[0] == L'.' && rest[1] >= L'2' && rest[1] <= LastStagingNumber && rest[2] == L'\0');
-        if (ours && IsFolder(found.dwFileAttributes)) {
+        if (IsFolder(found.dwFileAttributes) && !IsLink(found) &&
+            (IsStagingName(found.cFileName, StagingName) || IsStagingName(found.cFileName, earlier))) {
             folders.push_back(programsFolder + L"\\" + found.cFileName);
         }
     } while (FindNextFileW(search.Get(), &found) != FALSE);
@@ -107,21 +216,17 @@ std::wstring SetAsideIn(const std::wstring& stagingFolder)
 
 bool RemoveFolder(const std::wstring& folder)
 {
-    if (!Exists(folder)) {
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
         return true;
     }
-    // An empty folder goes at once; the shell's delete takes milliseconds.
+    ClearReadOnly(folder, attributes);
+    // An empty folder, or a link, goes at once.
     if (RemoveDirectoryW(folder.c_str()) != FALSE) {
         return true;
     }
-    // The shell's own recursive delete; its list of paths ends in two nulls.
-    std::vector<wchar_t> from(folder.c_str(), folder.c_str() + folder.size() + 1);
-    from.push_back(L'\0');
-    SHFILEOPSTRUCTW operation = {};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.data();
-    operation.fFlags = FOF_NO_UI;
-    SHFileOperationW(&operation);
+    RemoveContents(folder);
+    RemoveDirectoryW(folder.c_str());
     return !Exists(folder);
 }
 
@@ -136,7 +241,7 @@ bool MovePatiently(const std::wstring& from, const std::wstring& to)
         if (Exists(to)) {
             return false;
         }
-        if (MoveFileExW(from.c_str(), to.c_str(), 0) != FALSE) {
+        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE) {
             return true;
         }
         const DWORD error = GetLastError();
@@ -171,19 +276,16 @@ bool CarryOverEarlierFiles(const std::wstring& earlierInstall, const std::wstrin
     do {
         // Thousands of files take seconds: the window keeps answering.
         PumpMessages();
-        if (IsDots(found.cFileName)) {
+        // A link is neither followed nor carried: one the process could
+        // not make would block every reinstall, and what it points to
+        // stays as it is.
+        if (IsDots(found.cFileName) || IsLink(found)) {
             continue;
         }
         const std::wstring from = earlierInstall + L"\\" + found.cFileName;
         const std::wstring to = newInstall + L"\\" + found.cFileName;
         const DWORD present = GetFileAttributesW(to.c_str());
         const DWORD attributes = found.dwFileAttributes;
-        // A link (a junction, a symbolic link) is neither followed nor
-        // carried: one the process could not make would block every
-        // reinstall, and what it points to stays as it is.
-        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-            continue;
-        }
         // What the archive holds under the same name comes from the archive.
         if (present != INVALID_FILE_ATTRIBUTES) {
             if (IsFolder(attributes) && IsFolder(present) && !CarryOverEarlierFiles(from, to)) {
@@ -195,7 +297,7 @@ bool CarryOverEarlierFiles(const std::wstring& earlierInstall, const std::wstrin
             }
         } else if (((attributes & FILE_ATTRIBUTE_READONLY) != 0 ||
                     CreateHardLinkW(to.c_str(), from.c_str(), nullptr) == FALSE) &&
-                   CopyFileW(from.c_str(), to.c_str(), TRUE) == FALSE) {
+                   !CopyDurably(from, to)) {
             // A read-only file is copied: a link shares the attribute, and
             // deleting the other name would clear it.
             return false;
@@ -216,9 +318,7 @@ bool MoveIntoPlace(const std::wstring& unpackedSuite, const std::wstring& instal
         return false;
     }
     if (MovePatiently(unpackedSuite, installDir)) {
-        // Spent now: under this name no later start takes it for an install
-        // to put back, even when deleting it is cut short.
-        MovePatiently(aside, staging + ReplacedInStaging);
+        SpendSetAside(staging);
         return true;
     }
     // When even this fails the earlier install stays set aside, and the
@@ -229,31 +329,37 @@ bool MoveIntoPlace(const std::wstring& unpackedSuite, const std::wstring& instal
 
 bool RestoreEarlierInstall()
 {
-    const std::wstring programs = UserProgramsFolder();
+    const std::wstring programs = LongPath(UserProgramsFolder());
     const std::wstring installDir = InstallDirIn(programs);
-    if (programs.empty() || Exists(installDir)) {
+    if (programs.empty() || Exists(SuiteExePathIn(installDir))) {
         return true;
     }
-    for (const std::wstring& staging : StagingFoldersIn(programs)) {
-        if (Exists(SetAsideIn(staging))) {
-            return MovePatiently(SetAsideIn(staging), installDir);
-        }
+    const std::wstring staging = NewestSetAside(programs);
+    if (staging.empty()) {
+        return true;
     }
-    return true;
+    const std::wstring aside = SetAsideIn(staging);
+    const std::wstring spent = staging + ReplacedInStaging;
+    // A folder at the suite's place without its program is no install (a
+    // helper of the suite may have written its log there again): what it
+    // holds joins the earlier install, and it steps aside, spent.
+    if (Exists(installDir) &&
+        (!CarryOverEarlierFiles(installDir, aside) || !RemoveFolder(spent) || !MovePatiently(installDir, spent))) {
+        return false;
+    }
+    return MovePatiently(aside, installDir);
 }
 
 void RemoveInstallLeftovers()
 {
-    const std::wstring programs = UserProgramsFolder();
-    // Once the suite's folder is in place, a set-aside install's files are
-    // in it too: they were carried over before the move.
-    const bool installed = Exists(InstallDirIn(programs));
+    const std::wstring programs = LongPath(UserProgramsFolder());
+    const std::wstring installDir = InstallDirIn(programs);
+    const bool installed = Exists(SuiteExePathIn(installDir));
     for (const std::wstring& staging : StagingFoldersIn(programs)) {
-        const std::wstring aside = SetAsideIn(staging);
-        // Renamed first, as after a move-in, so that a delete cut short
-        // never leaves a part of it to be put back.
-        if (Exists(aside) &&
-            (!installed || MoveFileExW(aside.c_str(), (staging + ReplacedInStaging).c_str(), 0) == FALSE)) {
+        // A set-aside install may hold the only copy of a user's file: it
+        // goes once all it holds stands in the install in place too.
+        if (Exists(SetAsideIn(staging)) &&
+            (!installed || !CarryOverEarlierFiles(SetAsideIn(staging), installDir) || !SpendSetAside(staging))) {
             continue;
         }
         RemoveFolder(staging);

@@ -22,8 +22,9 @@ bool IsSingleQuote(wchar_t c)
     return c == L'\'' || c == L'\u2018' || c == L'\u2019' || c == L'\u201A' || c == L'\u201B';
 }
 
-// Inside the staging folder: what the tools unpack.
-constexpr const wchar_t* UnpackedInStaging = L"\\unpacked";
+// Inside the staging folder: where the tools unpack. Short, as the staging
+// folder's own name: it adds to the depth of every unpacked file.
+constexpr const wchar_t* UnpackedInStaging = L"\\new";
 
 // The system folder, or empty when it can't be read whole.
 std::wstring SystemFolder()
@@ -97,6 +98,11 @@ bool UnpackArchive(const std::wstring& archive)
     if (!RestoreEarlierInstall()) {
         return false;
     }
+    // A running suite keeps its folder for as long as it runs: told before
+    // anything is unpacked, and again just before the swap.
+    if (ProgramRunning(SuiteExePath())) {
+        return false;
+    }
     // A leftover that can't be removed (a scanner may still hold it) is left
     // for a later start; this one unpacks into a staging folder of its own.
     RemoveInstallLeftovers();
@@ -105,18 +111,22 @@ bool UnpackArchive(const std::wstring& archive)
     if (staging.empty()) {
         return false;
     }
+    // The tools get the plain path; the launcher's own file work, the form
+    // that no path length stops.
     const std::wstring unpacked = staging + UnpackedInStaging;
-    CreateDirectoryW(unpacked.c_str(), nullptr);
+    const std::wstring longStaging = LongPath(staging);
+    const std::wstring longUnpacked = LongPath(unpacked);
+    CreateDirectoryW(longUnpacked.c_str(), nullptr);
     // Only the suite's own folder leaves the staging folder, and only whole:
     // anything else the archive holds goes with the staging folder.
-    const std::wstring unpackedSuite = InstallDirIn(unpacked);
+    const std::wstring unpackedSuite = InstallDirIn(longUnpacked);
     const bool installed = ExtractWithSystemTools(system, archive, unpacked) &&
-                           PathFileExistsW(SuiteExePathIn(unpackedSuite).c_str()) != FALSE &&
-                           MoveIntoPlace(unpackedSuite, InstallDirIn(programs), staging);
-    RemoveFolder(unpacked);
+                           GetFileAttributesW(SuiteExePathIn(unpackedSuite).c_str()) != INVALID_FILE_ATTRIBUTES &&
+                           MoveIntoPlace(unpackedSuite, InstallDirIn(LongPath(programs)), longStaging);
+    RemoveFolder(longUnpacked);
     // Gone when empty; an earlier install in it goes once the suite runs
     // (deleting it here would hold up the window), or stays set aside when
     // it could not be put back.
-    RemoveDirectoryW(staging.c_str());
+    RemoveDirectoryW(longStaging.c_str());
     return installed && PathFileExistsW(SuiteExePath().c_str()) != FALSE;
 }

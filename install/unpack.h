@@ -8,10 +8,11 @@
 // path in the system folder, run there; nothing is started when that folder
 // can't be read), unpacks into a staging folder beside the install; the
 // suite's folder then moves into InstallDir()'s place (see MoveIntoPlace),
-// keeping the files of an earlier install that the archive lacks. True when
-// a tool succeeded and SuiteExePath() then exists. Afterwards the staging
-// folder holds at most the earlier install, set aside, which
-// RemoveInstallLeftovers deletes once the suite runs.
+// keeping the files of an earlier install that the archive lacks. A running
+// suite is refused before anything is unpacked. True when a tool succeeded
+// and SuiteExePath() then exists. Afterwards the staging folder holds at
+// most the earlier install, set aside, which RemoveInstallLeftovers deletes
+// once the suite runs.
 bool UnpackArchive(const std::wstring& archive);
 
 // "<tar>" -xf "<archive>" -C "<destination>"

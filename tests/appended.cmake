@@ -90,6 +90,30 @@ add_custom_target(tampered_bundled_launcher ALL DEPENDS ${PIVRA_TAMPERED_LAUNCHE
 set(pivra_signature_bundles signed_bundled_launcher signed_stored_bundled_launcher untrusted_bundled_launcher
     tampered_bundled_launcher)
 
+# The suite with a file 250 characters deep once installed in the bench's
+# profile (C:\users\root\AppData\Local\Programs), as Electron- or
+# Python-style suites have, bundled: an offline launcher reinstalls it on
+# every start.
+set(PIVRA_DEEP_FILE "deep/node_modules/a-package/node_modules/another-package/node_modules/a-third-package/node_modules/a-fourth-package/node_modules/a-fifth/lib/streams/a-rather-long-module-name-of-the-suite.js")
+set(PIVRA_DEEP_SUITE_ZIP ${CMAKE_CURRENT_BINARY_DIR}/PivraSuite-Deep.zip)
+add_custom_command(OUTPUT ${PIVRA_DEEP_SUITE_ZIP}
+  COMMAND /usr/bin/python3 -c "import shutil, sys, zipfile; shutil.copyfile(sys.argv[1], sys.argv[2]); \
+zip = zipfile.ZipFile(sys.argv[2], 'a'); zip.writestr('Pivra Suite All In One/' + sys.argv[3], 'deep'); zip.close()"
+          ${PIVRA_SUITE_ZIP} ${PIVRA_DEEP_SUITE_ZIP} ${PIVRA_DEEP_FILE}
+  DEPENDS fixture_suite_zip ${PIVRA_SUITE_ZIP}
+  VERBATIM)
+add_custom_target(deep_suite_zip DEPENDS ${PIVRA_DEEP_SUITE_ZIP})
+set(PIVRA_DEEP_BUNDLED_LAUNCHER ${CMAKE_CURRENT_BINARY_DIR}/PivraSuiteMessaging-bundled-deep.exe)
+pivra_bundle_launcher(deep_bundled_launcher
+  LAUNCHER ${PIVRA_LAUNCHER}
+  ARCHIVE ${PIVRA_DEEP_SUITE_ZIP}
+  OUTPUT ${PIVRA_DEEP_BUNDLED_LAUNCHER}
+  DEPENDS deep_suite_zip)
+set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/e2e/install_test.cpp APPEND PROPERTY COMPILE_DEFINITIONS
+  PIVRA_DEEP_BUNDLED_LAUNCHER_PATH=L"Z:${PIVRA_DEEP_BUNDLED_LAUNCHER}"
+  PIVRA_DEEP_FILE=L"${PIVRA_DEEP_FILE}")
+add_dependencies(e2e_tests deep_bundled_launcher)
+
 # Windows side, in unit_tests.
 target_sources(unit_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/appended_test.cpp)
 set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/appended_test.cpp APPEND PROPERTY COMPILE_DEFINITIONS

@@ -153,7 +153,8 @@ void RemoveSuite()
     std::error_code ignored;
     std::filesystem::remove_all(InstallDir(), ignored);
     for (const auto& entry : std::filesystem::directory_iterator(UserProgramsFolder(), ignored)) {
-        if (entry.path().filename().wstring().rfind(L"Pivra Suite All In One.installing", 0) == 0) {
+        const std::wstring name = entry.path().filename().wstring();
+        if (name.rfind(L"~Pivra", 0) == 0 || name.rfind(L"Pivra Suite All In One.installing", 0) == 0) {
             std::filesystem::remove_all(entry.path(), ignored);
         }
     }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,13 +35,19 @@ std::wstring SystemFolder()
 // The staging folder, beside the suite's folder in the Programs folder.
 std::wstring Staging()
 {
+    return UserProgramsFolder() + L"\\~Pivra";
+}
+
+// An earlier launcher's, which may hold an install it set aside.
+std::wstring EarlierStaging()
+{
     return UserProgramsFolder() + L"\\Pivra Suite All In One.installing";
 }
 
 // Where the tools unpack: inside the staging folder, never the Programs folder.
 std::wstring Unpacked()
 {
-    return Staging() + L"\\unpacked";
+    return Staging() + L"\\new";
 }
 
 void SetControl(const wchar_t* name, const wchar_t* value)
@@ -395,38 +402,95 @@ TEST_F(Install, AScannerHoldingTheNewSuiteIsOutwaited)
 
 TEST_F(Install, ACutBetweenTheMovesLeavesTheEarlierInstallToStart)
 {
-    const std::wstring setAside = Staging() + L"\\previous";
-    for (const bool held : {false, true}) {
-        SCOPED_TRACE(held ? "held by a scanner" : "free");
-        // The earlier install, with a user's plugin, set aside; no suite folder.
+    struct Row {
+        const char* what;
+        std::wstring staging;  // where the earlier install was set aside
+        bool held;             // by a scanner, for good
+        bool recreated;        // a helper of the suite wrote its log at the suite's place since
+    };
+    const Row rows[] = {
+        {"free", Staging(), false, false},
+        {"held by a scanner", Staging(), true, false},
+        {"a log written at the suite's place since", Staging(), false, true},
+        {"set aside by an earlier launcher", EarlierStaging(), false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::wstring setAside = row.staging + L"\\previous";
+        // The earlier install, with a user's plugin and settings, set aside.
         StartAfresh();
         ASSERT_TRUE(InstallFixtureSuite());
         CreateDirectoryW((InstallDir() + L"\\plugins").c_str(), nullptr);
         WriteBytes(InstallDir() + L"\\plugins\\mine.dll", "the user's");
-        CreateDirectoryW(Staging().c_str(), nullptr);
+        WriteBytes(InstallDir() + L"\\settings.ini", "the user's");
+        CreateDirectoryW(row.staging.c_str(), nullptr);
         ASSERT_NE(MoveFileExW(InstallDir().c_str(), setAside.c_str(), 0), FALSE);
+        if (row.recreated) {
+            CreateDirectoryW(InstallDir().c_str(), nullptr);
+            CreateDirectoryW((InstallDir() + L"\\logs").c_str(), nullptr);
+            WriteBytes(InstallDir() + L"\\logs\\today.log", "the suite's");
+        }
         // Played by this process: a scanner that holds it without delete sharing.
-        HANDLE holder = held ? CreateFileW(setAside.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)
-                             : INVALID_HANDLE_VALUE;
+        HANDLE holder = row.held ? CreateFileW(setAside.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)
+                                 : INVALID_HANDLE_VALUE;
 
         // Put back and started, asking nothing; or, held for good, the unpack
         // box without a question or a download, the earlier install kept.
         LauncherRun run = StartLauncher();
-        HWND box = held ? WaitForFailureBox(run, Caption, 60000) : nullptr;
+        HWND box = row.held ? WaitForFailureBox(run, Caption, 60000) : nullptr;
         if (box != nullptr) {
             EXPECT_EQ(BoxText(box), std::wstring(FailUnpack) + DownloadInsteadSuffix());
             AnswerBox(box, IDOK);
         }
-        EXPECT_EQ(FinishLauncher(run), held ? 1 : 0);
+        EXPECT_EQ(FinishLauncher(run), row.held ? 1 : 0);
         if (holder != INVALID_HANDLE_VALUE) {
             CloseHandle(holder);
         }
         SuiteRecord record;
-        EXPECT_EQ(WaitForRecord(record, held ? 200 : 10000), !held) << "the earlier install was started";
-        EXPECT_EQ(ReadBytes((held ? setAside : InstallDir()) + L"\\plugins\\mine.dll"), "the user's");
+        EXPECT_EQ(WaitForRecord(record, row.held ? 200 : 10000), !row.held) << "the earlier install was started";
+        const std::wstring earlier = row.held ? setAside : InstallDir();
+        EXPECT_EQ(ReadBytes(earlier + L"\\plugins\\mine.dll"), "the user's");
+        EXPECT_EQ(ReadBytes(earlier + L"\\settings.ini"), "the user's");
+        EXPECT_TRUE(ReadBytes(earlier + L"\\PivraSuite.exe") == ReadBytes(FixtureSuitePath()));
+        if (row.recreated) {
+            EXPECT_EQ(ReadBytes(InstallDir() + L"\\logs\\today.log"), "the suite's");
+        }
         EXPECT_TRUE(ServerRequests().empty());
-        EXPECT_EQ(std::filesystem::exists(Staging()), held);
+        EXPECT_EQ(std::filesystem::exists(row.staging), row.held);
+    }
+}
+
+TEST_F(Install, ADeepSuiteReinstallsOfflineTimeAfterTime)
+{
+    // Its deepest file lies 250 characters deep once installed, deeper
+    // still while staged; the user keeps a file deeper yet, past MAX_PATH.
+    std::wstring deep = PIVRA_DEEP_FILE;
+    std::replace(deep.begin(), deep.end(), L'/', L'\\');
+    const std::wstring deepFile = InstallDir() + L"\\" + deep;
+    const std::wstring usersFile = deepFile.substr(0, deepFile.rfind(L'\\')) + L"\\the-users-own-notes-kept-here.txt";
+    for (int start = 1; start <= 10; ++start) {
+        SCOPED_TRACE("start " + std::to_string(start));
+        ClearRecord();
+        LauncherRun run = StartLauncherAt(PIVRA_DEEP_BUNDLED_LAUNCHER_PATH);
+        ASSERT_EQ(FinishLauncher(run, 60000), 0);
+        SuiteRecord record;
+        ASSERT_TRUE(WaitForRecord(record, 10000)) << "the suite was not started";
+        EXPECT_EQ(record.icons, static_cast<int>(PlaceCount));
+        EXPECT_EQ(ReadBytes(deepFile), "deep");
+        if (start == 1) {
+            EXPECT_GE(deepFile.size(), 250U) << deepFile;
+            WriteBytes(usersFile, "the user's");
+        }
+        EXPECT_EQ(ReadBytes(usersFile), "the user's");
+    }
+    EXPECT_TRUE(ReadBytes(SuiteExePath()) == ReadBytes(FixtureSuitePath()));
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(UserProgramsFolder(), ignored)) {
+        EXPECT_EQ(entry.path().filename().wstring().rfind(L"~Pivra", 0), std::wstring::npos)
+            << "left behind: " << entry.path().filename().wstring();
+        EXPECT_EQ(entry.path().filename().wstring().find(L".installing"), std::wstring::npos)
+            << "left behind: " << entry.path().filename().wstring();
     }
 }
 
@@ -509,7 +573,7 @@ TEST_F(Install, UnpackChangesNothingButTheSuitesFolder)
     // A user's plugin and settings, and a file of the older version: none
     // of them in the archive.
     const wchar_t* const kept[] = {L"\\plugins\\mine.dll", L"\\settings.ini", L"\\readme.txt"};
-    enum class Earlier { Installed, Running, SetAside, LeftoverHeld };
+    enum class Earlier { Installed, Running, SetAside, Recreated, LeftoverHeld };
     struct Row {
         const char* what;
         std::wstring zip;
@@ -522,6 +586,7 @@ TEST_F(Install, UnpackChangesNothingButTheSuitesFolder)
         {"over an install", SuiteZipPath(), Earlier::Installed, true},
         {"over a running install", SuiteZipPath(), Earlier::Running, false},
         {"after a cut between the moves", SuiteZipPath(), Earlier::SetAside, true},
+        {"a log at the suite's place since the cut", SuiteZipPath(), Earlier::Recreated, true},
         {"a leftover staging folder held open", SuiteZipPath(), Earlier::LeftoverHeld, true},
     };
     for (const Row& row : rows) {
@@ -547,9 +612,13 @@ TEST_F(Install, UnpackChangesNothingButTheSuitesFolder)
         } else {
             WriteBytes(SuiteExePath(), "an older suite");
         }
-        if (row.earlier == Earlier::SetAside) {
+        if (row.earlier == Earlier::SetAside || row.earlier == Earlier::Recreated) {
             CreateDirectoryW(Staging().c_str(), nullptr);
             ASSERT_NE(MoveFileExW(InstallDir().c_str(), setAside.c_str(), 0), FALSE);
+        }
+        if (row.earlier == Earlier::Recreated) {
+            CreateDirectoryW(InstallDir().c_str(), nullptr);
+            WriteBytes(InstallDir() + L"\\today.log", "the suite's");
         } else if (row.earlier == Earlier::LeftoverHeld) {
             CreateDirectoryW(Unpacked().c_str(), nullptr);
         }
@@ -557,14 +626,24 @@ TEST_F(Install, UnpackChangesNothingButTheSuitesFolder)
         const std::wstring heldFolder = row.earlier == Earlier::LeftoverHeld ? Staging() : L"";
         HANDLE held = CreateFileW(heldFolder.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        // A running suite is told before anything is unpacked: the logging
+        // stand-in tar stands ready and must never start.
+        std::optional<StandinTar> standinTar;
+        if (row.earlier == Earlier::Running) {
+            standinTar.emplace();
+            DeleteFileW(StandinLog().c_str());
+        }
         const ULONGLONG started = GetTickCount64();
         EXPECT_EQ(UnpackArchive(archive), row.expected);
         const ULONGLONG took = GetTickCount64() - started;
+        standinTar.reset();
         if (held != INVALID_HANDLE_VALUE) {
             CloseHandle(held);
         }
         if (row.earlier == Earlier::Running) {
             EXPECT_LT(took, 5000U) << "a running suite was waited for";
+            EXPECT_TRUE(StandinRuns().empty()) << "unpacked over a running suite: " << StandinRuns().front();
+            EXPECT_FALSE(std::filesystem::exists(Staging())) << "a staging folder was made";
             KillProcessesNamed(L"PivraSuite.exe");
         }
         // The earlier install is where it was, whole; or in the new one, with
@@ -573,6 +652,9 @@ TEST_F(Install, UnpackChangesNothingButTheSuitesFolder)
             EXPECT_EQ(ReadBytes(InstallDir() + file), "kept") << file;
         }
         EXPECT_EQ(std::filesystem::exists(InstallDir() + L"\\icons"), row.expected);
+        if (row.earlier == Earlier::Recreated) {
+            EXPECT_EQ(ReadBytes(InstallDir() + L"\\today.log"), "the suite's");
+        }
         if (row.expected) {
             EXPECT_TRUE(ReadBytes(SuiteExePath()) == ReadBytes(FixtureSuitePath()));
         }
