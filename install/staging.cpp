@@ -13,6 +13,11 @@ namespace {
 constexpr const wchar_t* SetAsideInStaging = L"\\previous";
 // A set-aside install that the new one has replaced: never put back.
 constexpr const wchar_t* ReplacedInStaging = L"\\replaced";
+// A folder found at the suite's place whose files the earlier install holds
+// other versions of: kept, never deleted.
+constexpr const wchar_t* KeptInStaging = L"\\kept";
+// Follows a file's name while its copy is written.
+constexpr const wchar_t* CopyPartSuffix = L".pivra-part";
 constexpr DWORD FirstMoveWaitMs = 10;
 constexpr wchar_t LastStagingNumber = L'9';
 
@@ -101,24 +106,54 @@ void RemoveContents(const std::wstring& folder)
     } while (FindNextFileW(search.Get(), &found) != FALSE);
 }
 
-// A copy is on disk before anything can delete its original: NTFS journals
-// the delete, not the copy's data.
+// Read-only or not: a part of a copy that a cut left, or one that failed.
+void DeletePart(const std::wstring& part)
+{
+    SetFileAttributesW(part.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(part.c_str());
+}
+
+// The copy is written under a name of its own and on disk before it takes
+// its name: a cut never leaves a name that passes for a file carried over,
+// and NTFS journals the delete of the original, not the copy's data.
 bool CopyDurably(const std::wstring& from, const std::wstring& to)
 {
-    if (CopyFileW(from.c_str(), to.c_str(), TRUE) == FALSE) {
+    const std::wstring part = to + CopyPartSuffix;
+    DeletePart(part);
+    if (CopyFileW(from.c_str(), part.c_str(), TRUE) == FALSE) {
         return false;
     }
-    const DWORD attributes = GetFileAttributesW(to.c_str());
-    ClearReadOnly(to, attributes);
+    const DWORD attributes = GetFileAttributesW(part.c_str());
     bool flushed = false;
-    {
-        const FileHandle copy(CreateFileW(to.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-        flushed = copy.Valid() && FlushFileBuffers(copy.Get()) != FALSE;
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        ClearReadOnly(part, attributes);
+        {
+            const FileHandle copy(
+                CreateFileW(part.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+            flushed = copy.Valid() && FlushFileBuffers(copy.Get()) != FALSE;
+        }
+        SetFileAttributesW(part.c_str(), attributes);
     }
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        SetFileAttributesW(to.c_str(), attributes);
+    if (flushed && MoveFileExW(part.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE) {
+        return true;
     }
-    return flushed;
+    DeletePart(part);
+    return false;
+}
+
+// NTFS may give a folder made right after one of the same name was deleted
+// that one's creation time (tunnelling); the newest set-aside install is
+// told by it.
+void StampCreationTime(const std::wstring& folder)
+{
+    const FileHandle handle(CreateFileW(folder.c_str(), FILE_WRITE_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    if (handle.Valid()) {
+        SetFileTime(handle.Get(), &now, nullptr, nullptr);
+    }
 }
 
 // The staging folder whose set-aside install was set aside last (the
@@ -172,18 +207,19 @@ std::wstring StagingFolderIn(const std::wstring& programsFolder)
 std::wstring MakeStagingFolderIn(const std::wstring& programsFolder)
 {
     std::wstring folder = StagingFolderIn(programsFolder);
-    if (folder.empty() || CreateDirectoryW(folder.c_str(), nullptr) != FALSE) {
-        return folder;
-    }
-    folder += L".1";
-    for (wchar_t& number = folder.back(); number < LastStagingNumber;) {
-        if (GetLastError() != ERROR_ALREADY_EXISTS) {
-            return {};
-        }
-        ++number;
+    const std::size_t length = folder.size();
+    // "~Pivra", then "~Pivra.2" to "~Pivra.9".
+    for (wchar_t number = L'1'; length != 0 && number <= LastStagingNumber; ++number) {
         if (CreateDirectoryW(folder.c_str(), nullptr) != FALSE) {
+            StampCreationTime(folder);
             return folder;
         }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            break;
+        }
+        folder.resize(length);
+        folder += L'.';
+        folder += static_cast<wchar_t>(number + 1);
     }
     return {};
 }
@@ -221,12 +257,12 @@ bool RemoveFolder(const std::wstring& folder)
         return true;
     }
     ClearReadOnly(folder, attributes);
-    // An empty folder, or a link, goes at once.
-    if (RemoveDirectoryW(folder.c_str()) != FALSE) {
-        return true;
+    // An empty folder, or a link, goes at once; what a link points to is
+    // never entered.
+    if (RemoveDirectoryW(folder.c_str()) == FALSE && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        RemoveContents(folder);
+        RemoveDirectoryW(folder.c_str());
     }
-    RemoveContents(folder);
-    RemoveDirectoryW(folder.c_str());
     return !Exists(folder);
 }
 
@@ -266,7 +302,7 @@ bool ProgramRunning(const std::wstring& program)
     return !file.Valid() && error == ERROR_SHARING_VIOLATION;
 }
 
-bool CarryOverEarlierFiles(const std::wstring& earlierInstall, const std::wstring& newInstall)
+bool CarryOverEarlierFiles(const std::wstring& earlierInstall, const std::wstring& newInstall, bool* clashed)
 {
     WIN32_FIND_DATAW found = {};
     const FindHandle search(FindEntries(earlierInstall + L"\\*", found));
@@ -288,11 +324,15 @@ bool CarryOverEarlierFiles(const std::wstring& earlierInstall, const std::wstrin
         const DWORD attributes = found.dwFileAttributes;
         // What the archive holds under the same name comes from the archive.
         if (present != INVALID_FILE_ATTRIBUTES) {
-            if (IsFolder(attributes) && IsFolder(present) && !CarryOverEarlierFiles(from, to)) {
+            if (!IsFolder(attributes) || !IsFolder(present)) {
+                if (clashed != nullptr) {
+                    *clashed = true;
+                }
+            } else if (!CarryOverEarlierFiles(from, to, clashed)) {
                 return false;
             }
         } else if (IsFolder(attributes)) {
-            if (CreateDirectoryW(to.c_str(), nullptr) == FALSE || !CarryOverEarlierFiles(from, to)) {
+            if (CreateDirectoryW(to.c_str(), nullptr) == FALSE || !CarryOverEarlierFiles(from, to, clashed)) {
                 return false;
             }
         } else if (((attributes & FILE_ATTRIBUTE_READONLY) != 0 ||
@@ -339,13 +379,19 @@ bool RestoreEarlierInstall()
         return true;
     }
     const std::wstring aside = SetAsideIn(staging);
-    const std::wstring spent = staging + ReplacedInStaging;
     // A folder at the suite's place without its program is no install (a
     // helper of the suite may have written its log there again): what it
-    // holds joins the earlier install, and it steps aside, spent.
-    if (Exists(installDir) &&
-        (!CarryOverEarlierFiles(installDir, aside) || !RemoveFolder(spent) || !MovePatiently(installDir, spent))) {
-        return false;
+    // holds joins the earlier install, and it steps aside, spent; or kept,
+    // when the earlier install holds other versions of some of its files.
+    bool clashed = false;
+    if (Exists(installDir)) {
+        if (!CarryOverEarlierFiles(installDir, aside, &clashed)) {
+            return false;
+        }
+        const std::wstring away = staging + (clashed ? KeptInStaging : ReplacedInStaging);
+        if ((!clashed && !RemoveFolder(away)) || !MovePatiently(installDir, away)) {
+            return false;
+        }
     }
     return MovePatiently(aside, installDir);
 }
@@ -358,8 +404,9 @@ void RemoveInstallLeftovers()
     for (const std::wstring& staging : StagingFoldersIn(programs)) {
         // A set-aside install may hold the only copy of a user's file: it
         // goes once all it holds stands in the install in place too.
-        if (Exists(SetAsideIn(staging)) &&
-            (!installed || !CarryOverEarlierFiles(SetAsideIn(staging), installDir) || !SpendSetAside(staging))) {
+        if (Exists(staging + KeptInStaging) ||
+            (Exists(SetAsideIn(staging)) &&
+             (!installed || !CarryOverEarlierFiles(SetAsideIn(staging), installDir) || !SpendSetAside(staging)))) {
             continue;
         }
         RemoveFolder(staging);

@@ -57,8 +57,10 @@ bool ProgramRunning(const std::wstring& program);
 // files, copies, flushed to disk) into the new install every file and
 // folder of the earlier one that it lacks; links to folders or files
 // elsewhere are not carried. The earlier install is left as it is. False
-// when one could not be carried.
-bool CarryOverEarlierFiles(const std::wstring& earlierInstall, const std::wstring& newInstall);
+// when one could not be carried. clashed, when given, is set when a file's
+// name stands in both, as other versions.
+bool CarryOverEarlierFiles(const std::wstring& earlierInstall, const std::wstring& newInstall,
+                           bool* clashed = nullptr);
 
 // Puts the unpacked suite at installDir. An earlier install there is kept
 // whole: refused at once while the suite runs; otherwise its files are
@@ -71,9 +73,10 @@ bool MoveIntoPlace(const std::wstring& unpackedSuite, const std::wstring& instal
 // Without the suite's program in place, puts back the newest earlier
 // install that a start cut off between its two moves left set aside; a
 // folder at the suite's place that lacks the program is carried into it
-// first and goes. False when one is there and could not be put back.
+// first and goes (kept in the staging folder when the two hold other
+// versions of one file). False when one is there and could not be put back.
 bool RestoreEarlierInstall();
 // Removes the staging folders earlier starts left, best effort. A set-aside
 // install in one goes only once the suite's program is in place and all it
-// holds has been carried into the suite's folder too.
+// holds has been carried into the suite's folder too; a kept folder never.
 void RemoveInstallLeftovers();

@@ -26,6 +26,11 @@ bool IsSingleQuote(wchar_t c)
 // folder's own name: it adds to the depth of every unpacked file.
 constexpr const wchar_t* UnpackedInStaging = L"\\new";
 
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 // The system folder, or empty when it can't be read whole.
 std::wstring SystemFolder()
 {
@@ -98,35 +103,35 @@ bool UnpackArchive(const std::wstring& archive)
     if (!RestoreEarlierInstall()) {
         return false;
     }
+    // The launcher's own file work in the form that no path length stops.
+    const std::wstring longPrograms = LongPath(programs);
+    const std::wstring installDir = InstallDirIn(longPrograms);
     // A running suite keeps its folder for as long as it runs: told before
     // anything is unpacked, and again just before the swap.
-    if (ProgramRunning(SuiteExePath())) {
+    if (ProgramRunning(SuiteExePathIn(installDir))) {
         return false;
     }
     // A leftover that can't be removed (a scanner may still hold it) is left
     // for a later start; this one unpacks into a staging folder of its own.
     RemoveInstallLeftovers();
-    CreateDirectoryW(programs.c_str(), nullptr);
-    const std::wstring staging = MakeStagingFolderIn(programs);
+    CreateDirectoryW(longPrograms.c_str(), nullptr);
+    const std::wstring staging = MakeStagingFolderIn(longPrograms);
     if (staging.empty()) {
         return false;
     }
-    // The tools get the plain path; the launcher's own file work, the form
-    // that no path length stops.
     const std::wstring unpacked = staging + UnpackedInStaging;
-    const std::wstring longStaging = LongPath(staging);
-    const std::wstring longUnpacked = LongPath(unpacked);
-    CreateDirectoryW(longUnpacked.c_str(), nullptr);
+    CreateDirectoryW(unpacked.c_str(), nullptr);
     // Only the suite's own folder leaves the staging folder, and only whole:
     // anything else the archive holds goes with the staging folder.
-    const std::wstring unpackedSuite = InstallDirIn(longUnpacked);
-    const bool installed = ExtractWithSystemTools(system, archive, unpacked) &&
-                           GetFileAttributesW(SuiteExePathIn(unpackedSuite).c_str()) != INVALID_FILE_ATTRIBUTES &&
-                           MoveIntoPlace(unpackedSuite, InstallDirIn(LongPath(programs)), longStaging);
-    RemoveFolder(longUnpacked);
+    const std::wstring unpackedSuite = InstallDirIn(unpacked);
+    // The tools get the plain path: what follows the \\?\ prefix, if any.
+    const std::wstring plainUnpacked(unpacked, longPrograms.size() - programs.size());
+    const bool installed = ExtractWithSystemTools(system, archive, plainUnpacked) &&
+                           Exists(SuiteExePathIn(unpackedSuite)) && MoveIntoPlace(unpackedSuite, installDir, staging);
+    RemoveFolder(unpacked);
     // Gone when empty; an earlier install in it goes once the suite runs
     // (deleting it here would hold up the window), or stays set aside when
     // it could not be put back.
-    RemoveDirectoryW(longStaging.c_str());
-    return installed && PathFileExistsW(SuiteExePath().c_str()) != FALSE;
+    RemoveDirectoryW(staging.c_str());
+    return installed && Exists(SuiteExePathIn(installDir));
 }

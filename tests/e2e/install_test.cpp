@@ -406,13 +406,14 @@ TEST_F(Install, ACutBetweenTheMovesLeavesTheEarlierInstallToStart)
         const char* what;
         std::wstring staging;  // where the earlier install was set aside
         bool held;             // by a scanner, for good
-        bool recreated;        // a helper of the suite wrote its log at the suite's place since
+        const wchar_t* recreated;  // what a helper of the suite wrote at the suite's place since
     };
     const Row rows[] = {
-        {"free", Staging(), false, false},
-        {"held by a scanner", Staging(), true, false},
-        {"a log written at the suite's place since", Staging(), false, true},
-        {"set aside by an earlier launcher", EarlierStaging(), false, false},
+        {"free", Staging(), false, nullptr},
+        {"held by a scanner", Staging(), true, nullptr},
+        {"a log written at the suite's place since", Staging(), false, L"\\logs\\today.log"},
+        {"settings written there since, of which it holds others", Staging(), false, L"\\settings.ini"},
+        {"set aside by an earlier launcher", EarlierStaging(), false, nullptr},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -425,10 +426,12 @@ TEST_F(Install, ACutBetweenTheMovesLeavesTheEarlierInstallToStart)
         WriteBytes(InstallDir() + L"\\settings.ini", "the user's");
         CreateDirectoryW(row.staging.c_str(), nullptr);
         ASSERT_NE(MoveFileExW(InstallDir().c_str(), setAside.c_str(), 0), FALSE);
-        if (row.recreated) {
+        // Its settings clash with the earlier install's: kept apart, never deleted.
+        const bool clash = row.recreated != nullptr && wcscmp(row.recreated, L"\\settings.ini") == 0;
+        if (row.recreated != nullptr) {
             CreateDirectoryW(InstallDir().c_str(), nullptr);
             CreateDirectoryW((InstallDir() + L"\\logs").c_str(), nullptr);
-            WriteBytes(InstallDir() + L"\\logs\\today.log", "the suite's");
+            WriteBytes(InstallDir() + row.recreated, "the suite's");
         }
         // Played by this process: a scanner that holds it without delete sharing.
         HANDLE holder = row.held ? CreateFileW(setAside.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -453,11 +456,11 @@ TEST_F(Install, ACutBetweenTheMovesLeavesTheEarlierInstallToStart)
         EXPECT_EQ(ReadBytes(earlier + L"\\plugins\\mine.dll"), "the user's");
         EXPECT_EQ(ReadBytes(earlier + L"\\settings.ini"), "the user's");
         EXPECT_TRUE(ReadBytes(earlier + L"\\PivraSuite.exe") == ReadBytes(FixtureSuitePath()));
-        if (row.recreated) {
-            EXPECT_EQ(ReadBytes(InstallDir() + L"\\logs\\today.log"), "the suite's");
+        if (row.recreated != nullptr) {
+            EXPECT_EQ(ReadBytes((clash ? row.staging + L"\\kept" : InstallDir()) + row.recreated), "the suite's");
         }
         EXPECT_TRUE(ServerRequests().empty());
-        EXPECT_EQ(std::filesystem::exists(row.staging), row.held);
+        EXPECT_EQ(std::filesystem::exists(row.staging), row.held || clash);
     }
 }
 

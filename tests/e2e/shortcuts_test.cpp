@@ -1,12 +1,14 @@
-// The Start menu shortcuts as the shell's link object is asked to make them:
-// a recording link object (tests/tools/link_recorder.cpp) stands in the
-// registry for the shell's, hands every call on to it and logs them.
+// What the shortcuts ask of the shell's link object, seen from the object's
+// side. Wine's link object takes an AppUserModelID and stores nothing of it,
+// so the test reads the calls: the object's property store and file have
+// method tables that all its instances share, and for the test's scope
+// SetValue, Commit and Save in them log each call, then do what they did.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <objbase.h>
+#include <propsys.h>
+#include <shobjidl.h>
 
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,39 +18,93 @@
 namespace e2e {
 namespace {
 
-constexpr const wchar_t* ShellLinkServer =
-    L"Software\\Classes\\CLSID\\{00021401-0000-0000-C000-000000000046}\\InprocServer32";
+std::vector<std::wstring> calls;  // "<call>\t<what>\t<the object's answer>"
+void* shellsSetValue = nullptr;
+void* shellsCommit = nullptr;
+void* shellsSave = nullptr;
 
-// While it lives, CLSID_ShellLink is served by the recorder; then by the shell again.
-class RecordedLinks {
+void Log(const std::wstring& call, HRESULT answer)
+{
+    wchar_t answerText[16] = {};
+    wsprintfW(answerText, L"\t%08lX", static_cast<unsigned long>(answer));
+    calls.push_back(call + answerText);
+}
+
+HRESULT STDMETHODCALLTYPE LoggedSetValue(IPropertyStore* store, REFPROPERTYKEY key, REFPROPVARIANT value)
+{
+    const HRESULT answer =
+        reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IPropertyStore*, REFPROPERTYKEY, REFPROPVARIANT)>(
+            shellsSetValue)(store, key, value);
+    wchar_t id[64] = {};
+    StringFromGUID2(key.fmtid, id, 64);
+    Log(L"SetValue\t" + std::wstring(id) + L" " + std::to_wstring(key.pid) + L"\t" +
+            (value.vt == VT_LPWSTR ? value.pwszVal : L"(not a string)"),
+        answer);
+    return answer;
+}
+
+HRESULT STDMETHODCALLTYPE LoggedCommit(IPropertyStore* store)
+{
+    const HRESULT answer = reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IPropertyStore*)>(shellsCommit)(store);
+    Log(L"Commit\t", answer);
+    return answer;
+}
+
+HRESULT STDMETHODCALLTYPE LoggedSave(IPersistFile* file, LPCOLESTR name, BOOL remember)
+{
+    const HRESULT answer =
+        reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IPersistFile*, LPCOLESTR, BOOL)>(shellsSave)(file, name, remember);
+    const std::wstring path = name;
+    Log(L"Save\t" + path.substr(path.rfind(L'\\') + 1), answer);
+    return answer;
+}
+
+// Swaps one entry of a method table (read-only data) and gives the old one.
+void* Swap(void** entry, void* replacement)
+{
+    DWORD was = 0;
+    VirtualProtect(entry, sizeof(void*), PAGE_READWRITE, &was);
+    void* old = *entry;
+    *entry = replacement;
+    VirtualProtect(entry, sizeof(void*), was, &was);
+    return old;
+}
+
+// Logs SetValue and Commit of every link object's property store and Save
+// of its file while it lives.
+class LoggedLinks {
 public:
-    RecordedLinks()
+    LoggedLinks()
     {
-        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, ShellLinkServer, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key_),
-                  ERROR_SUCCESS);
-        DWORD size = sizeof(shellServer_);
-        EXPECT_EQ(RegQueryValueExW(key_, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(shellServer_), &size),
-                  ERROR_SUCCESS);
-        Set(PIVRA_LINK_RECORDER_PATH);
+        IShellLinkW* link = nullptr;
+        EXPECT_EQ(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(&link)),
+                  S_OK);
+        EXPECT_EQ(link->QueryInterface(IID_IPropertyStore, reinterpret_cast<void**>(&store_)), S_OK);
+        EXPECT_EQ(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file_)), S_OK);
+        link->Release();
+        // IPropertyStore: 6 SetValue, 7 Commit; IPersistFile: 6 Save.
+        shellsSetValue = Swap(Table(store_) + 6, reinterpret_cast<void*>(&LoggedSetValue));
+        shellsCommit = Swap(Table(store_) + 7, reinterpret_cast<void*>(&LoggedCommit));
+        shellsSave = Swap(Table(file_) + 6, reinterpret_cast<void*>(&LoggedSave));
     }
-    ~RecordedLinks()
+    ~LoggedLinks()
     {
-        Set(shellServer_);
-        RegCloseKey(key_);
+        Swap(Table(store_) + 6, shellsSetValue);
+        Swap(Table(store_) + 7, shellsCommit);
+        Swap(Table(file_) + 6, shellsSave);
+        store_->Release();
+        file_->Release();
     }
-    RecordedLinks(const RecordedLinks&) = delete;
-    RecordedLinks& operator=(const RecordedLinks&) = delete;
-    RecordedLinks(RecordedLinks&&) = delete;
-    RecordedLinks& operator=(RecordedLinks&&) = delete;
+    LoggedLinks(const LoggedLinks&) = delete;
+    LoggedLinks& operator=(const LoggedLinks&) = delete;
+    LoggedLinks(LoggedLinks&&) = delete;
+    LoggedLinks& operator=(LoggedLinks&&) = delete;
 
 private:
-    void Set(const wchar_t* server) const
-    {
-        RegSetValueExW(key_, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(server),
-                       static_cast<DWORD>((wcslen(server) + 1) * sizeof(wchar_t)));
-    }
-    HKEY key_ = nullptr;
-    wchar_t shellServer_[MAX_PATH] = {};
+    static void** Table(IUnknown* object) { return *reinterpret_cast<void***>(object); }
+    IPropertyStore* store_ = nullptr;
+    IPersistFile* file_ = nullptr;
 };
 
 TEST(Shortcuts, EachPlaceCarriesItsOwnAppUserModelId)
@@ -56,61 +112,33 @@ TEST(Shortcuts, EachPlaceCarriesItsOwnAppUserModelId)
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     RemoveSuite();
     ASSERT_TRUE(InstallFixtureSuite());
-    const std::wstring log = StandinLog() + L".links";
-    DeleteFileW(log.c_str());
-    SetEnvironmentVariableW(L"PIVRA_LINK_LOG", log.c_str());
+    calls.clear();
     {
-        const RecordedLinks recorded;
+        const LoggedLinks logged;
         CreateShortcuts();
     }
-    SetEnvironmentVariableW(L"PIVRA_LINK_LOG", nullptr);
-
-    // Per link object, in order: its calls, "<call>\t<what>\t<the shell's answer>".
-    std::map<std::wstring, std::vector<std::wstring>> calls;
-    std::wistringstream lines(ReadUtf8File(log));
-    std::wstring line;
-    while (std::getline(lines, line)) {
-        const std::size_t tab = line.find(L'\t');
-        calls[line.substr(0, tab)].push_back(line.substr(tab + 1));
-    }
-    ASSERT_EQ(calls.size(), 10U) << "link objects made";
-    struct Row {
-        const wchar_t* shortcut;
-        const wchar_t* id;
+    // Row by row: the ID set and committed, then the shortcut saved.
+    const wchar_t* const rows[][2] = {
+        {L"PivraSuite.AllInOne", L"Pivra Suite All In One.lnk"},
+        {L"PivraSuite.AllInOne.messages", L"Pivra Suite Messaging.lnk"},
+        {L"PivraSuite.AllInOne.camera", L"Pivra Suite Camera.lnk"},
+        {L"PivraSuite.AllInOne.contacts", L"Pivra Suite Contacts.lnk"},
+        {L"PivraSuite.AllInOne.email", L"Pivra Suite Email.lnk"},
+        {L"PivraSuite.AllInOne.them", L"Pivra Suite Friends In Common.lnk"},
+        {L"PivraSuite.AllInOne.map", L"Pivra Suite Map.lnk"},
+        {L"PivraSuite.AllInOne.music", L"Pivra Suite Music.lnk"},
+        {L"PivraSuite.AllInOne.alarm", L"Pivra Suite Alarm and Reminders.lnk"},
+        {L"PivraSuite.AllInOne.storage", L"Pivra Suite Storage Management.lnk"},
     };
-    const Row rows[] = {
-        {L"Pivra Suite All In One.lnk", L"PivraSuite.AllInOne"},
-        {L"Pivra Suite Messaging.lnk", L"PivraSuite.AllInOne.messages"},
-        {L"Pivra Suite Camera.lnk", L"PivraSuite.AllInOne.camera"},
-        {L"Pivra Suite Contacts.lnk", L"PivraSuite.AllInOne.contacts"},
-        {L"Pivra Suite Email.lnk", L"PivraSuite.AllInOne.email"},
-        {L"Pivra Suite Friends In Common.lnk", L"PivraSuite.AllInOne.them"},
-        {L"Pivra Suite Map.lnk", L"PivraSuite.AllInOne.map"},
-        {L"Pivra Suite Music.lnk", L"PivraSuite.AllInOne.music"},
-        {L"Pivra Suite Alarm and Reminders.lnk", L"PivraSuite.AllInOne.alarm"},
-        {L"Pivra Suite Storage Management.lnk", L"PivraSuite.AllInOne.storage"},
-    };
-    const std::wstring folder = L"\\Pivra Suite\\";
-    for (const auto& [object, made] : calls) {
-        ASSERT_FALSE(made.empty());
-        // The property set and committed before the file is saved: in that
-        // order, the last three calls, each answered S_OK by the shell.
-        ASSERT_GE(made.size(), 3U) << made.back();
-        const std::wstring& save = made.back();
-        const Row* row = nullptr;
-        for (const Row& candidate : rows) {
-            if (save.find(folder + candidate.shortcut + L"\t") != std::wstring::npos) {
-                row = &candidate;
-            }
-        }
-        ASSERT_NE(row, nullptr) << "saved as " << save;
-        SCOPED_TRACE(row->shortcut);
-        EXPECT_EQ(save.rfind(L"Save\t", 0), 0U) << save;
-        EXPECT_EQ(save.substr(save.size() - 9), L"\t00000000") << save;
-        EXPECT_EQ(made[made.size() - 3],
-                  L"SetValue\t{9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3} 5\t" + std::wstring(row->id) + L"\t00000000");
-        EXPECT_EQ(made[made.size() - 2], L"Commit\t\t00000000");
+    std::vector<std::wstring> expected;
+    for (const auto& row : rows) {
+        expected.push_back(L"SetValue\t{9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3} 5\t" + std::wstring(row[0]) +
+                           L"\t00000000");
+        expected.push_back(L"Commit\t\t00000000");
+        expected.push_back(L"Save\t" + std::wstring(row[1]) + L"\t00000000");
     }
+    EXPECT_EQ(calls, expected);
+    EXPECT_EQ(ShortcutNames(), PlaceShortcutNames());
     RemoveSuite();
 }
 
