@@ -45,11 +45,28 @@ bool Transient(DWORD error)
     return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
-// Begins a search for the entries that match pattern; a folder's "." and
-// ".." are among them, and the callers pass them over.
-HANDLE FindEntries(const std::wstring& pattern, WIN32_FIND_DATAW& found)
+// <folder>\<name>, and <path><tail>: joined in one place each, since every
+// joining written out adds to the launcher's size.
+std::wstring Child(const std::wstring& folder, const wchar_t* name)
 {
-    return FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
+    std::wstring path = folder;
+    path += L'\\';
+    path += name;
+    return path;
+}
+
+std::wstring Joined(const std::wstring& path, const wchar_t* tail)
+{
+    std::wstring joined = path;
+    joined += tail;
+    return joined;
+}
+
+// Begins a search of the folder's entries; its "." and ".." are among them,
+// and the callers pass them over.
+HANDLE FindEntries(const std::wstring& folder, WIN32_FIND_DATAW& found)
+{
+    return FindFirstFileExW(Child(folder, L"*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
                             FIND_FIRST_EX_LARGE_FETCH);
 }
 
@@ -68,22 +85,21 @@ bool IsStagingName(const wchar_t* name, const std::wstring& base)
         return false;
     }
     const wchar_t* rest = name + length;
-    return rest[0] == L'\0' ||
-           (rest[0] == L'.' && rest[1] >= L'2' && rest[1] <= LastStagingNumber && rest[2] == L'\0');
+    return rest[0] == L'\0' || (rest[0] == L'.' && rest[1] >= L'2' && rest[1] <= LastStagingNumber && rest[2] == L'\0');
 }
 
 // Read-only goes first: neither DeleteFileW nor RemoveDirectoryW takes it.
 void ClearReadOnly(const std::wstring& path, DWORD attributes)
 {
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     }
 }
 
 void RemoveContents(const std::wstring& folder)
 {
     WIN32_FIND_DATAW found = {};
-    const FindHandle search(FindEntries(folder + L"\\*", found));
+    const FindHandle search(FindEntries(folder, found));
     if (!search.Valid()) {
         return;
     }
@@ -93,7 +109,7 @@ void RemoveContents(const std::wstring& folder)
         if (IsDots(found.cFileName)) {
             continue;
         }
-        const std::wstring path = folder + L"\\" + found.cFileName;
+        const std::wstring path = Child(folder, found.cFileName);
         ClearReadOnly(path, found.dwFileAttributes);
         if (!IsFolder(found.dwFileAttributes)) {
             DeleteFileW(path.c_str());
@@ -118,7 +134,7 @@ void DeletePart(const std::wstring& part)
 // and NTFS journals the delete of the original, not the copy's data.
 bool CopyDurably(const std::wstring& from, const std::wstring& to)
 {
-    const std::wstring part = to + CopyPartSuffix;
+    const std::wstring part = Joined(to, CopyPartSuffix);
     DeletePart(part);
     if (CopyFileW(from.c_str(), part.c_str(), TRUE) == FALSE) {
         return false;
@@ -180,9 +196,9 @@ std::wstring NewestSetAside(const std::wstring& programsFolder)
 // goes on a later start.
 bool SpendSetAside(const std::wstring& staging)
 {
-    return RemoveFolder(staging + ReplacedInStaging) &&
-           MoveFileExW(SetAsideIn(staging).c_str(), (staging + ReplacedInStaging).c_str(), MOVEFILE_WRITE_THROUGH) !=
-               FALSE;
+    return RemoveFolder(Joined(staging, ReplacedInStaging)) &&
+           MoveFileExW(SetAsideIn(staging).c_str(), (Joined(staging, ReplacedInStaging)).c_str(),
+                       MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 }  // namespace
@@ -201,7 +217,7 @@ std::wstring StagingFolderIn(const std::wstring& programsFolder)
     if (programsFolder.empty()) {
         return {};
     }
-    return programsFolder + L"\\" + StagingName;
+    return Child(programsFolder, StagingName);
 }
 
 std::wstring MakeStagingFolderIn(const std::wstring& programsFolder)
@@ -231,7 +247,7 @@ std::vector<std::wstring> StagingFoldersIn(const std::wstring& programsFolder)
         return folders;
     }
     WIN32_FIND_DATAW found = {};
-    const FindHandle search(FindEntries(programsFolder + L"\\*", found));
+    const FindHandle search(FindEntries(programsFolder, found));
     if (!search.Valid()) {
         return folders;
     }
@@ -239,7 +255,7 @@ std::vector<std::wstring> StagingFoldersIn(const std::wstring& programsFolder)
     do {
         if (IsFolder(found.dwFileAttributes) && !IsLink(found) &&
             (IsStagingName(found.cFileName, StagingName) || IsStagingName(found.cFileName, earlier))) {
-            folders.push_back(programsFolder + L"\\" + found.cFileName);
+            folders.push_back(Child(programsFolder, found.cFileName));
         }
     } while (FindNextFileW(search.Get(), &found) != FALSE);
     return folders;
@@ -247,7 +263,7 @@ std::vector<std::wstring> StagingFoldersIn(const std::wstring& programsFolder)
 
 std::wstring SetAsideIn(const std::wstring& stagingFolder)
 {
-    return stagingFolder + SetAsideInStaging;
+    return Joined(stagingFolder, SetAsideInStaging);
 }
 
 bool RemoveFolder(const std::wstring& folder)
@@ -305,7 +321,7 @@ bool ProgramRunning(const std::wstring& program)
 bool CarryOverEarlierFiles(const std::wstring& earlierInstall, const std::wstring& newInstall, bool* clashed)
 {
     WIN32_FIND_DATAW found = {};
-    const FindHandle search(FindEntries(earlierInstall + L"\\*", found));
+    const FindHandle search(FindEntries(earlierInstall, found));
     if (!search.Valid()) {
         return false;
     }
@@ -318,8 +334,8 @@ bool CarryOverEarlierFiles(const std::wstring& earlierInstall, const std::wstrin
         if (IsDots(found.cFileName) || IsLink(found)) {
             continue;
         }
-        const std::wstring from = earlierInstall + L"\\" + found.cFileName;
-        const std::wstring to = newInstall + L"\\" + found.cFileName;
+        const std::wstring from = Child(earlierInstall, found.cFileName);
+        const std::wstring to = Child(newInstall, found.cFileName);
         const DWORD present = GetFileAttributesW(to.c_str());
         const DWORD attributes = found.dwFileAttributes;
         // What the archive holds under the same name comes from the archive.
@@ -388,7 +404,7 @@ bool RestoreEarlierInstall()
         if (!CarryOverEarlierFiles(installDir, aside, &clashed)) {
             return false;
         }
-        const std::wstring away = staging + (clashed ? KeptInStaging : ReplacedInStaging);
+        const std::wstring away = Joined(staging, clashed ? KeptInStaging : ReplacedInStaging);
         if ((!clashed && !RemoveFolder(away)) || !MovePatiently(installDir, away)) {
             return false;
         }
@@ -404,7 +420,7 @@ void RemoveInstallLeftovers()
     for (const std::wstring& staging : StagingFoldersIn(programs)) {
         // A set-aside install may hold the only copy of a user's file: it
         // goes once all it holds stands in the install in place too.
-        if (Exists(staging + KeptInStaging) ||
+        if (Exists(Joined(staging, KeptInStaging)) ||
             (Exists(SetAsideIn(staging)) &&
              (!installed || !CarryOverEarlierFiles(SetAsideIn(staging), installDir) || !SpendSetAside(staging)))) {
             continue;

@@ -59,8 +59,7 @@ bool ProgramRunning(const std::wstring& program);
 // elsewhere are not carried. The earlier install is left as it is. False
 // when one could not be carried. clashed, when given, is set when a file's
 // name stands in both, as other versions.
-bool CarryOverEarlierFiles(const std::wstring& earlierInstall, const std::wstring& newInstall,
-                           bool* clashed = nullptr);
+bool CarryOverEarlierFiles(const std::wstring& earlierInstall, const std::wstring& newInstall, bool* clashed = nullptr);
 
 // Puts the unpacked suite at installDir. An earlier install there is kept
 // whole: refused at once while the suite runs; otherwise its files are

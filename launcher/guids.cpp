@@ -11,4 +11,4 @@
 #include <shobjidl.h>  // CLSID_ShellLink, IID_IShellLinkW and, through objidl.h, IID_IPersistFile
 
 #include <knownfolders.h>  // made to be included again for this
-#include <propkey.h>        // PKEY_AppUserModel_ID
+#include <propkey.h>       // PKEY_AppUserModel_ID

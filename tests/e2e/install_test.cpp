@@ -404,8 +404,8 @@ TEST_F(Install, ACutBetweenTheMovesLeavesTheEarlierInstallToStart)
 {
     struct Row {
         const char* what;
-        std::wstring staging;  // where the earlier install was set aside
-        bool held;             // by a scanner, for good
+        std::wstring staging;      // where the earlier install was set aside
+        bool held;                 // by a scanner, for good
         const wchar_t* recreated;  // what a helper of the suite wrote at the suite's place since
     };
     const Row rows[] = {

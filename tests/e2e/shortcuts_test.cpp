@@ -33,8 +33,8 @@ void Log(const std::wstring& call, HRESULT answer)
 HRESULT STDMETHODCALLTYPE LoggedSetValue(IPropertyStore* store, REFPROPERTYKEY key, REFPROPVARIANT value)
 {
     const HRESULT answer =
-        reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IPropertyStore*, REFPROPERTYKEY, REFPROPVARIANT)>(
-            shellsSetValue)(store, key, value);
+        reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(IPropertyStore*, REFPROPERTYKEY, REFPROPVARIANT)>(shellsSetValue)(
+            store, key, value);
     wchar_t id[64] = {};
     StringFromGUID2(key.fmtid, id, 64);
     Log(L"SetValue\t" + std::wstring(id) + L" " + std::to_wstring(key.pid) + L"\t" +
@@ -134,7 +134,7 @@ TEST(Shortcuts, EachPlaceCarriesItsOwnAppUserModelId)
     for (const auto& row : rows) {
         expected.push_back(L"SetValue\t{9F4C2855-9F79-4B39-A8D0-E1D42DE1D5F3} 5\t" + std::wstring(row[0]) +
                            L"\t00000000");
-        expected.push_back(L"Commit\t\t00000000");
+        expected.emplace_back(L"Commit\t\t00000000");
         expected.push_back(L"Save\t" + std::wstring(row[1]) + L"\t00000000");
     }
     EXPECT_EQ(calls, expected);
